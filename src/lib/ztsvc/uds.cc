@@ -1,0 +1,259 @@
+// Local-socket transport: whole messages with a 32-bit id over stream sockets.
+#include <errno.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "ztsvc.h"
+
+namespace {
+
+constexpr uint32_t kMagic = 0x5a545544;
+constexpr int kDefaultTimeoutMs = 5000;
+
+struct Header {
+    uint32_t magic;
+    uint32_t id;
+    uint32_t length;
+};
+
+int timeout_ms = 0;  // 0: not yet taken from the environment
+
+int current_timeout()
+{
+    if (timeout_ms == 0) {
+        const char *text = getenv("ZTUDS_TIMEOUT_MS");
+        int value = text ? atoi(text) : 0;
+        timeout_ms = value > 0 ? value : kDefaultTimeoutMs;
+    }
+    return timeout_ms;
+}
+
+// Waits until fd is ready for events; -1 with ETIMEDOUT when the peer
+// keeps us waiting longer than the time-out.
+int wait_ready(int fd, short events)
+{
+    struct pollfd entry = {fd, events, 0};
+    for (;;) {
+        int ready = poll(&entry, 1, current_timeout());
+        if (ready > 0)
+            return 0;
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+// Reads exactly size bytes. Returns the number read before an orderly end
+// of the stream (less than size), or -1 with errno.
+ssize_t read_full(int fd, void *buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        if (wait_ready(fd, POLLIN) < 0)
+            return -1;
+        ssize_t n = read(fd, static_cast<char *>(buffer) + done, size - done);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int write_full(int fd, const void *buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        if (wait_ready(fd, POLLOUT) < 0)
+            return -1;
+        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+bool make_address(const char *path, struct sockaddr_un *address)
+{
+    if (!path || strlen(path) >= sizeof address->sun_path) {
+        errno = path ? ENAMETOOLONG : EINVAL;
+        return false;
+    }
+    memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    strcpy(address->sun_path, path);
+    return true;
+}
+
+// A socket file that nobody listens on is left over from a server that
+// ended; it may be replaced. Anything else at the path is kept.
+bool is_stale_socket(const struct sockaddr_un *address)
+{
+    struct stat status;
+    if (lstat(address->sun_path, &status) < 0 || !S_ISSOCK(status.st_mode))
+        return false;
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return false;
+    bool stale = connect(probe, reinterpret_cast<const struct sockaddr *>(address),
+                         sizeof *address) < 0 &&
+                 errno == ECONNREFUSED;
+    close(probe);
+    return stale;
+}
+
+int fail_closing(int fd)
+{
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+void ztuds_set_timeout(int milliseconds)
+{
+    timeout_ms = milliseconds > 0 ? milliseconds : 1;
+}
+
+int ztuds_server(const char *path, int mode)
+{
+    struct sockaddr_un address;
+    if (!make_address(path, &address))
+        return -1;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const auto *generic = reinterpret_cast<const struct sockaddr *>(&address);
+    if (bind(fd, generic, sizeof address) < 0) {
+        if (errno != EADDRINUSE)
+            return fail_closing(fd);
+        if (!is_stale_socket(&address)) {
+            errno = EADDRINUSE;
+            return fail_closing(fd);
+        }
+        if (unlink(path) < 0 || bind(fd, generic, sizeof address) < 0)
+            return fail_closing(fd);
+    }
+    if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd, SOMAXCONN) < 0)
+        return fail_closing(fd);
+    return fd;
+}
+
+int ztuds_accept(int listen_fd)
+{
+    for (;;) {
+        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
+
+int ztuds_connect(const char *path)
+{
+    struct sockaddr_un address;
+    if (!make_address(path, &address))
+        return -1;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (connect(fd, reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
+        return fail_closing(fd);
+    return fd;
+}
+
+int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t read_arg)
+{
+    Header header;
+    ssize_t got = read_full(fd, &header, sizeof header);
+    if (got < 0)
+        return -1;
+    if (got == 0) {
+        errno = 0;  // the peer closed between messages
+        return -1;
+    }
+    if (static_cast<size_t>(got) < sizeof header) {
+        errno = ECONNRESET;
+        return -1;
+    }
+    if (header.magic != kMagic) {
+        errno = EBADMSG;
+        return -1;
+    }
+    if (header.length > ZTUDS_MAX_PAYLOAD) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    char *block = nullptr;
+    if (header.length > 0) {
+        block = static_cast<char *>(malloc(header.length + 1));
+        if (!block)
+            return -1;
+        got = read_full(fd, block, header.length);
+        if (got < static_cast<ssize_t>(header.length)) {
+            if (got >= 0)
+                errno = ECONNRESET;
+            int saved = errno;
+            free(block);
+            errno = saved;
+            return -1;
+        }
+        block[header.length] = '\0';
+    }
+    if (read_arg != 0 && header.id != read_arg) {
+        free(block);
+        errno = EPROTO;
+        return -1;
+    }
+    if (payload)
+        *payload = block;
+    else
+        free(block);
+    if (length)
+        *length = header.length;
+    if (id)
+        *id = header.id;
+    return static_cast<int>(header.length);
+}
+
+int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t id)
+{
+    if (length > ZTUDS_MAX_PAYLOAD) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    if (length > 0 && !payload) {
+        errno = EINVAL;
+        return -1;
+    }
+    Header header = {kMagic, id, length};
+    if (write_full(fd, &header, sizeof header) < 0 || write_full(fd, payload, length) < 0)
+        return -1;
+    return static_cast<int>(length);
+}
+
+int ztuds_close(int fd)
+{
+    return fd < 0 ? 0 : close(fd);
+}
+
+}  // extern "C"

@@ -1,0 +1,109 @@
+// Helpers shared by the library's families: ownership of descriptors, heap
+// blocks and errno, and the one way every family emits a diagnostic trace.
+// Nothing here is exported.
+#ifndef ZTTOOLS_INTERNAL_H
+#define ZTTOOLS_INTERNAL_H
+
+#include <errno.h>
+#include <stdlib.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "ztsvc.h"
+
+namespace zt {
+
+// Restores errno when it goes out of scope, so that clean-up (close, free,
+// a trace) never changes the error a caller is to see.
+class SavedErrno {
+public:
+    SavedErrno() : value_(errno) {}
+    ~SavedErrno() { errno = value_; }
+    SavedErrno(const SavedErrno &) = delete;
+    SavedErrno &operator=(const SavedErrno &) = delete;
+    int value() const { return value_; }
+
+private:
+    int value_;
+};
+
+// Owns a descriptor; closes it (keeping errno) unless released.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0) {
+            SavedErrno keep;
+            close(fd_);
+        }
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+// Owns a block from malloc; frees it (keeping errno) unless released.
+struct FreeDeleter {
+    void operator()(void *block) const
+    {
+        SavedErrno keep;
+        free(block);
+    }
+};
+template <typename T> using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+
+// The two kinds of trace record.
+struct TraceKind {
+    int level;
+    int severity;
+};
+inline constexpr TraceKind kErrorTrace = {1, LOG_ERR};
+inline constexpr TraceKind kDebugTrace = {4, LOG_DEBUG};
+
+// Decides whether one trace record is emitted: the diagnostic level is asked
+// afresh for every record, and errno is the caller's both when the record is
+// formatted (for "%m") and after it.
+class TraceGate {
+public:
+    explicit TraceGate(TraceKind kind) : open_(ztlog_diag_level(-1) >= kind.level) {}
+    bool open()
+    {
+        errno = saved_.value();
+        return open_;
+    }
+
+private:
+    SavedErrno saved_;
+    bool open_;
+};
+
+}  // namespace zt
+
+// Emits a trace from the calling function. Each family defines kTraceFile,
+// the source file name that its records carry.
+#define ZT_TRACE(kind, ...)                                                                  \
+    do {                                                                                     \
+        ::zt::TraceGate trace_gate_(kind);                                                   \
+        if (trace_gate_.open())                                                              \
+            ztlog_trace_r(-1, (kind).level, (kind).severity, kTraceFile, __LINE__, __func__, \
+                          __VA_ARGS__);                                                      \
+    } while (0)
+#define ZT_TRACE_ERROR(...) ZT_TRACE(::zt::kErrorTrace, __VA_ARGS__)
+#define ZT_TRACE_DEBUG(...) ZT_TRACE(::zt::kDebugTrace, __VA_ARGS__)
+
+#endif

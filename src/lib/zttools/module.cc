@@ -1,0 +1,15 @@
+// Module frame: the entry points by which a Tcl interpreter loads the
+// library as an extension. The library needs no initialisation, so both
+// succeed and register nothing.
+#include "zttools.h"
+
+extern "C" {
+
+int Zttools_Init(void *)
+{
+    return 0;
+}
+
+int Tcl_ModInit(void *) __attribute__((alias("Zttools_Init")));
+
+}  // extern "C"

@@ -1,0 +1,227 @@
+// Test support: namespaces, the /dev/log reader, trace capture, descriptors.
+#include "zt_test.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ztsvc.h"
+
+namespace zt_test {
+namespace {
+
+bool isolation_done = false;
+std::string problem = "not set up";
+int syslog_fd = -1;
+
+bool fail(const char *step)
+{
+    problem = std::string(step) + ": " + strerror(errno);
+    return false;
+}
+
+// A /dev of our own: the usual character devices and a /dev/log that
+// this process reads.
+bool private_dev()
+{
+    if (mount("zttest-dev", "/dev", "tmpfs", MS_NOSUID, "mode=0755") < 0)
+        return fail("mount tmpfs on /dev");
+    struct Node {
+        const char *name;
+        unsigned major, minor;
+    };
+    constexpr Node nodes[] = {{"null", 1, 3},   {"zero", 1, 5}, {"full", 1, 7},
+                              {"random", 1, 8}, {"urandom", 1, 9}, {"tty", 5, 0}};
+    for (const Node &node : nodes) {
+        std::string path = std::string("/dev/") + node.name;
+        if (mknod(path.c_str(), S_IFCHR | 0666, makedev(node.major, node.minor)) < 0)
+            return fail("mknod in /dev");
+        chmod(path.c_str(), 0666);
+    }
+    mkdir("/dev/net", 0755);
+    mknod("/dev/net/tun", S_IFCHR | 0666, makedev(10, 200));
+    symlink("/proc/self/fd", "/dev/fd");
+    symlink("/proc/self/fd/0", "/dev/stdin");
+    symlink("/proc/self/fd/1", "/dev/stdout");
+    symlink("/proc/self/fd/2", "/dev/stderr");
+    mkdir("/dev/shm", 01777);
+    mount("zttest-shm", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777");
+
+    syslog_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    struct sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    strcpy(address.sun_path, "/dev/log");
+    if (syslog_fd < 0 || bind(syslog_fd, (struct sockaddr *)&address, sizeof address) < 0)
+        return fail("bind /dev/log");
+    chmod("/dev/log", 0666);
+    int size = 4 << 20;
+    setsockopt(syslog_fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    return true;
+}
+
+bool loopback_up()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct ifreq request = {};
+    strcpy(request.ifr_name, "lo");
+    bool ok = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    ok = ok && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (fd >= 0)
+        close(fd);
+    return ok || fail("bring lo up");
+}
+
+bool isolate()
+{
+    if (geteuid() != 0) {
+        problem = "not running as root";
+        return false;
+    }
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET | CLONE_NEWIPC | CLONE_NEWUTS) < 0)
+        return fail("unshare");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) < 0)
+        return fail("make / private");
+    if (mount("zttest-tmp", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") < 0)
+        return fail("mount tmpfs on /tmp");
+    return private_dev() && loopback_up();
+}
+
+}  // namespace
+
+bool isolated()
+{
+    return isolation_done;
+}
+
+const std::string &isolation_problem()
+{
+    return problem;
+}
+
+void set_up_process()
+{
+    isolation_done = isolate();
+    if (!isolation_done)
+        fprintf(stderr, "zttest: running without isolation (%s); tests that need it are skipped\n",
+                problem.c_str());
+    openlog("zttest", 0, kDefaultFacility);
+}
+
+std::vector<SyslogRecord> take_syslog()
+{
+    std::vector<SyslogRecord> records;
+    if (syslog_fd < 0)
+        return records;
+    char datagram[8192];
+    for (;;) {
+        ssize_t n = recv(syslog_fd, datagram, sizeof datagram - 1, 0);
+        if (n < 0)
+            break;
+        datagram[n] = '\0';
+        // "<PRI>Mmm dd hh:mm:ss ident[pid]: message"
+        SyslogRecord record{-1, ""};
+        char *close_angle = strchr(datagram, '>');
+        char *text = strstr(datagram, ": ");
+        if (datagram[0] == '<' && close_angle)
+            record.priority = atoi(datagram + 1);
+        record.message = text ? std::string(text + 2, datagram + n - (text + 2)) : datagram;
+        records.push_back(record);
+    }
+    return records;
+}
+
+TraceCapture::TraceCapture(int level) : previous_level_(ztlog_diag_level(-1))
+{
+    fd_ = memfd_create("zttest-traces", MFD_CLOEXEC);
+    ztlog_set_sink(fd_);
+    ztlog_set_level(level);
+}
+
+TraceCapture::~TraceCapture()
+{
+    ztlog_set_sink(-1);
+    ztlog_set_level(previous_level_);
+    close(fd_);
+}
+
+void TraceCapture::set_level(int level)
+{
+    ztlog_set_level(level);
+}
+
+std::vector<TraceRecord> TraceCapture::take()
+{
+    std::string text;
+    char chunk[4096];
+    for (;;) {
+        ssize_t n = pread(fd_, chunk, sizeof chunk, consumed_);
+        if (n <= 0)
+            break;
+        text.append(chunk, n);
+        consumed_ += n;
+    }
+    std::vector<TraceRecord> records;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        // "trace[LEVEL] SEVERITY FILE:LINE FUNCTION: MESSAGE"
+        TraceRecord record{-1, "", "", -1, "", line};
+        char severity[16], where[512], function[256];
+        int consumed = 0;
+        if (sscanf(line.c_str(), "trace[%d] %15s %511s %255[^:]: %n", &record.level, severity,
+                   where, function, &consumed) == 4) {
+            record.severity = severity;
+            std::string location = where;
+            size_t colon = location.rfind(':');
+            record.file = location.substr(0, colon);
+            record.line = atoi(location.c_str() + colon + 1);
+            record.function = function;
+            record.message = line.substr(consumed);
+        }
+        records.push_back(record);
+    }
+    return records;
+}
+
+int open_fd_count()
+{
+    DIR *directory = opendir("/proc/self/fd");
+    int count = 0;
+    while (directory && readdir(directory))
+        count++;
+    if (directory)
+        closedir(directory);
+    return count - 3;  // ".", ".." and the directory's own descriptor
+}
+
+int run_in_child(const std::function<int()> &body)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = -1;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+}  // namespace zt_test

@@ -1,0 +1,75 @@
+// Test support: every test process runs in namespaces of its own (private
+// /tmp and /dev with a /dev/log that the test reads, its own network and
+// System V IPC), and observes syslog records and diagnostic traces.
+#ifndef ZT_TEST_H
+#define ZT_TEST_H
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+#include <syslog.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zt_test {
+
+// Set up by the test main before any test runs.
+bool isolated();
+const std::string &isolation_problem();
+
+#define ZT_REQUIRE_ISOLATION()                                                                 \
+    do {                                                                                       \
+        if (!::zt_test::isolated())                                                            \
+            GTEST_SKIP() << "needs root and private namespaces: " << ::zt_test::isolation_problem(); \
+    } while (0)
+
+// The test process calls openlog with this facility, so that a record
+// logged with a bare severity arrives as kDefaultFacility | severity, and
+// one logged with LOG_USER | severity keeps LOG_USER.
+constexpr int kDefaultFacility = LOG_LOCAL0;
+
+struct SyslogRecord {
+    int priority;         // facility | severity, as sent
+    std::string message;  // the text after "ident: " (a trailing newline is kept)
+};
+// Every record received since the last call.
+std::vector<SyslogRecord> take_syslog();
+
+struct TraceRecord {
+    int level;
+    std::string severity;  // "err", "debug", ...
+    std::string file;
+    int line;
+    std::string function;
+    std::string message;
+};
+
+// Sends diagnostic traces to a private file for the capture's lifetime and
+// sets the diagnostic level.
+class TraceCapture {
+public:
+    explicit TraceCapture(int level = 4);
+    ~TraceCapture();
+    TraceCapture(const TraceCapture &) = delete;
+    TraceCapture &operator=(const TraceCapture &) = delete;
+    void set_level(int level);
+    // Every record written since the last call.
+    std::vector<TraceRecord> take();
+
+private:
+    int fd_;
+    int previous_level_;
+    off_t consumed_ = 0;
+};
+
+// Number of descriptors this process has open.
+int open_fd_count();
+
+// Runs body in a forked child whose exit status is body's result, and
+// returns the child's wait status. The child never returns into gtest.
+int run_in_child(const std::function<int()> &body);
+
+}  // namespace zt_test
+
+#endif
