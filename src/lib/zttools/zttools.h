@@ -74,6 +74,16 @@ ZT_API int restart_del(const char *name);
 
 /* ---- strings: building, words, patterns, address text ----------------- */
 
+/* Formats into a new heap string, or appends the text to base (which is then
+ * reallocated: use only the result). Null on failure, with errno; base is
+ * then untouched. */
+ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((format(printf, 2, 3)));
+/* Append to, or prepend to, the heap string *dst (null counts as empty);
+ * *dst may move. Return the new *dst. */
+ZT_API char *strnappend(char **dst, const char *src, size_t n);
+ZT_API char *strappend(char **dst, const char *src);
+ZT_API char *strprepend(char **dst, const char *prefix);
+
 /* ---- diagnostic dumps ------------------------------------------------- */
 
 /* ---- atob codec ------------------------------------------------------- */
