@@ -187,6 +187,29 @@ protected:
         }
     }
 
+    // A request that the service refuses: no reply, the error and the
+    // record (if any) it logs.
+    struct Rejection {
+        const char *what;
+        std::function<void(int)> script;
+        int error;
+        const char *log;  // null: no record
+        Peer::Ending ending = Peer::read_reply;
+    };
+
+    void expect_rejected(const Rejection &c)
+    {
+        SCOPED_TRACE(c.what);
+        Peer peer("alpha", c.script, c.ending);
+        EXPECT_EQ(serve(), -1);
+        EXPECT_EQ(error_, c.error) << strerror(error_);
+        EXPECT_FALSE(peer.finish().received);
+        if (c.log)
+            expect_log({c.log});
+        else
+            expect_log({});
+    }
+
     int listen_fd_ = -1;
     int error_ = 0;
     Seen seen_;
@@ -304,14 +327,7 @@ TEST_F(RestartTest, EventWithoutHandlerStillReadsItsArgumentsAndAnswersTwo)
 
 TEST_F(RestartTest, RejectedRequestsGetNoReply)
 {
-    struct Case {
-        const char *what;
-        std::function<void(int)> script;
-        int error;
-        const char *log;
-        Peer::Ending ending = Peer::read_reply;
-    };
-    const Case cases[] = {
+    const Rejection cases[] = {
         {"wrong id", [](int fd) { send_words(fd, RESTART_REQUEST, 0, 0x00010002); }, EPROTO,
          "restart_accept: unexpected protocol id received (65538)"},
         {"id zero", [](int fd) { send_words(fd, RESTART_REQUEST, 0, 0); }, EPROTO,
@@ -336,33 +352,21 @@ TEST_F(RestartTest, RejectedRequestsGetNoReply)
          },
          ECONNRESET, "restart_accept: error reading RESTART_EVENT args", Peer::hang_up},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Peer peer("alpha", c.script, c.ending);
-        EXPECT_EQ(serve(), -1);
-        EXPECT_EQ(error_, c.error) << strerror(error_);
-        EXPECT_FALSE(peer.finish().received);
-        expect_log({c.log});
-    }
+    for (const Rejection &c : cases)
+        expect_rejected(c);
     EXPECT_EQ(seen_.requests, 0);
     EXPECT_TRUE(seen_.event_codes.empty());
 }
 
 TEST_F(RestartTest, MalformedPropertyListsGetNoReplyAndNoRecord)
 {
-    struct Case {
-        const char *what;
-        std::function<void(int)> script;
-        int error;
-        Peer::Ending ending = Peer::read_reply;
-    };
-    const Case cases[] = {
+    const Rejection cases[] = {
         {"string without its NUL",
          [](int fd) {
              send_words(fd, RESTART_CHECK, 1);
              ztuds_write(fd, "abc", 3, RESTART_PROTOCOL_ID);
          },
-         EBADMSG},
+         EBADMSG, nullptr},
         {"short value",
          [](int fd) {
              send_words(fd, RESTART_CHECK, 1);
@@ -370,14 +374,14 @@ TEST_F(RestartTest, MalformedPropertyListsGetNoReplyAndNoRecord)
                  ztuds_write(fd, "s", 2, RESTART_PROTOCOL_ID);
              ztuds_write(fd, "\1\2", 2, RESTART_PROTOCOL_ID);
          },
-         EBADMSG},
+         EBADMSG, nullptr},
         {"property with another id",
          [](int fd) {
              send_words(fd, RESTART_CHECK, 1);
              ztuds_write(fd, "s", 2, 0x00010002);
          },
-         EPROTO},
-        {"huge count", [](int fd) { send_words(fd, RESTART_CHECK, 0xffffffffu); }, EMSGSIZE},
+         EPROTO, nullptr},
+        {"huge count", [](int fd) { send_words(fd, RESTART_CHECK, 0xffffffffu); }, EMSGSIZE, nullptr},
         {"hang-up inside a property",
          [](int fd) {
              send_words(fd, RESTART_CHECK, 2);
@@ -385,16 +389,10 @@ TEST_F(RestartTest, MalformedPropertyListsGetNoReplyAndNoRecord)
              restart_send_prop(fd, &prop, RESTART_PROTOCOL_ID);
              ASSERT_EQ(write(fd, "DUTZ", 4), 4);
          },
-         ECONNRESET, Peer::hang_up},
+         ECONNRESET, nullptr, Peer::hang_up},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Peer peer("alpha", c.script, c.ending);
-        EXPECT_EQ(serve(), -1);
-        EXPECT_EQ(error_, c.error) << strerror(error_);
-        EXPECT_FALSE(peer.finish().received);
-        expect_log({});
-    }
+    for (const Rejection &c : cases)
+        expect_rejected(c);
     EXPECT_TRUE(seen_.checks.empty()) << "no handler runs on a list that was not read";
 }
 

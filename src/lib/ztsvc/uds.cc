@@ -126,6 +126,14 @@ int fail_closing(int fd)
     return -1;
 }
 
+// A local stream socket and the address of path, for a server or a client.
+int open_local_socket(const char *path, struct sockaddr_un *address)
+{
+    if (!make_address(path, address))
+        return -1;
+    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
 }  // namespace
 
 extern "C" {
@@ -138,9 +146,7 @@ void ztuds_set_timeout(int milliseconds)
 int ztuds_server(const char *path, int mode)
 {
     struct sockaddr_un address;
-    if (!make_address(path, &address))
-        return -1;
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = open_local_socket(path, &address);
     if (fd < 0)
         return -1;
     const auto *generic = reinterpret_cast<const struct sockaddr *>(&address);
@@ -171,9 +177,7 @@ int ztuds_accept(int listen_fd)
 int ztuds_connect(const char *path)
 {
     struct sockaddr_un address;
-    if (!make_address(path, &address))
-        return -1;
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = open_local_socket(path, &address);
     if (fd < 0)
         return -1;
     if (connect(fd, reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
