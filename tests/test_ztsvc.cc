@@ -1,0 +1,242 @@
+// The services-library stand-in: whole messages over local sockets, the
+// command server and the trace sink.
+#include <errno.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "zt_test.h"
+#include "ztsvc.h"
+
+namespace {
+
+class TransportTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ztuds_set_timeout(5000);
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
+    }
+    void TearDown() override
+    {
+        close(fds_[0]);
+        close(fds_[1]);
+    }
+    int fds_[2];
+};
+
+void on_alarm(int) {}
+
+TEST_F(TransportTest, LargeMessageArrivesWholeThroughPartialReadsAndSignals)
+{
+    // A writer in another process sends a message far larger than the
+    // socket buffer, so the reader gets it in many pieces while a timer
+    // interrupts it.
+    std::vector<char> sent(ZTUDS_MAX_PAYLOAD);
+    for (size_t i = 0; i < sent.size(); i++)
+        sent[i] = static_cast<char>(i * 7 + 3);
+    pid_t writer = fork();
+    if (writer == 0) {
+        usleep(20000);
+        _exit(ztuds_write(fds_[0], sent.data(), sent.size(), 77) < 0);
+    }
+    struct sigaction action = {};
+    action.sa_handler = on_alarm;  // no SA_RESTART: reads fail with EINTR
+    sigaction(SIGALRM, &action, nullptr);
+    struct itimerval timer = {{0, 2000}, {0, 2000}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    void *payload = nullptr;
+    uint32_t length = 0, id = 0;
+    int got = ztuds_read(fds_[1], &payload, &length, &id, 0);
+    timer = {};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    ASSERT_EQ(got, static_cast<int>(sent.size())) << strerror(errno);
+    EXPECT_EQ(length, sent.size());
+    EXPECT_EQ(id, 77u);
+    EXPECT_EQ(memcmp(payload, sent.data(), sent.size()), 0);
+    EXPECT_EQ(static_cast<char *>(payload)[length], '\0');
+    free(payload);
+    int status;
+    waitpid(writer, &status, 0);
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(TransportTest, MessageSizeIsBounded)
+{
+    static char big[ZTUDS_MAX_PAYLOAD + 1];
+    errno = 0;
+    EXPECT_EQ(ztuds_write(fds_[0], big, sizeof big, 1), -1);
+    EXPECT_EQ(errno, EMSGSIZE);
+    EXPECT_EQ(ztuds_write(fds_[0], nullptr, 5, 1), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    // A header that announces more than the bound is refused before any
+    // allocation.
+    const uint32_t header[3] = {0x5a545544, 1, ZTUDS_MAX_PAYLOAD + 1};
+    ASSERT_EQ(write(fds_[0], header, sizeof header), (ssize_t)sizeof header);
+    void *payload = nullptr;
+    EXPECT_EQ(ztuds_read(fds_[1], &payload, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(errno, EMSGSIZE);
+    EXPECT_EQ(payload, nullptr);
+}
+
+TEST_F(TransportTest, EmptyMessageHasNoPayloadBlock)
+{
+    ASSERT_EQ(ztuds_write(fds_[0], nullptr, 0, 9), 0);
+    void *payload = &payload;
+    uint32_t length = 1;
+    EXPECT_EQ(ztuds_read(fds_[1], &payload, &length, nullptr, 9), 0);
+    EXPECT_EQ(payload, nullptr);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST_F(TransportTest, OrderlyEndBetweenMessagesLeavesErrnoZero)
+{
+    close(fds_[0]);
+    fds_[0] = -1;
+    errno = EINVAL;
+    void *payload = nullptr;
+    EXPECT_EQ(ztuds_read(fds_[1], &payload, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(errno, 0);
+    EXPECT_EQ(ztuds_close(-1), 0);
+}
+
+// ---- command server -------------------------------------------------------
+
+int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
+{
+    auto *calls = static_cast<int *>(ctx);
+    ++*calls;
+    if (strcmp(argv[0], "echo") != 0) {
+        snprintf(reply, size, "no such command: %s", argv[0]);
+        return 5;
+    }
+    std::string words;
+    for (int i = 1; i < argc; i++)
+        words += std::string(i > 1 ? "," : "") + argv[i];
+    snprintf(reply, size, "%s", words.c_str());
+    return 0;
+}
+
+class CommandServerTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZT_REQUIRE_ISOLATION();
+        char name[40] = "svc";
+        ASSERT_EQ(ztcmd_server_init(name, &fd_), 0) << strerror(errno);
+        ASSERT_GE(fd_, 0);
+    }
+    void TearDown() override
+    {
+        if (zt_test::isolated())
+            ztcmd_server_term(&fd_);
+    }
+
+    // The command's status and reply, the server side run in this process.
+    std::pair<int, std::string> ask(const char *command)
+    {
+        pid_t client = fork();
+        if (client == 0) {
+            int status = -1;
+            char *reply = nullptr;
+            if (ztcmd_request("svc", command, &status, &reply) < 0)
+                _exit(99);
+            FILE *out = fopen("/tmp/reply", "w");
+            fprintf(out, "%s", reply);
+            fclose(out);
+            _exit(status & 0x7f);
+        }
+        EXPECT_EQ(ztuds_handler(fd_, reinterpret_cast<void *>(service_commands), &calls_), 0);
+        int status;
+        waitpid(client, &status, 0);
+        char text[4096] = "";
+        FILE *in = fopen("/tmp/reply", "r");
+        if (in) {
+            size_t n = fread(text, 1, sizeof text - 1, in);
+            text[n] = '\0';
+            fclose(in);
+        }
+        unlink("/tmp/reply");
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    }
+
+    int fd_ = -1;
+    int calls_ = 0;
+};
+
+TEST_F(CommandServerTest, ListensOnThePerServicePath)
+{
+    struct stat status;
+    ASSERT_EQ(stat(ZTCMD_DIR "/svc", &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
+    ztcmd_server_term(&fd_);
+    EXPECT_EQ(fd_, -1);
+    EXPECT_NE(stat(ZTCMD_DIR "/svc", &status), 0) << "the socket goes with the server";
+    EXPECT_EQ(ztcmd_server_term(&fd_), 0) << "a second shut-down is harmless";
+}
+
+TEST_F(CommandServerTest, BuiltInCommands)
+{
+    auto status = ask("status");
+    EXPECT_EQ(status.first, 0);
+    EXPECT_EQ(status.second.rfind("name=svc pid=", 0), 0u) << status.second;
+
+    EXPECT_EQ(ask("level 4"), (std::pair<int, std::string>{0, "level=4"}));
+    EXPECT_EQ(ztlog_diag_level(-1), 4);
+    EXPECT_EQ(ask("level"), (std::pair<int, std::string>{0, "level=4"}));
+    EXPECT_EQ(ask("level x").first, 1);
+    EXPECT_EQ(ztlog_diag_level(-1), 4);
+    ask("level 1");
+    EXPECT_EQ(ask("help").first, 0);
+    EXPECT_EQ(calls_, 0) << "built-ins never reach the service";
+}
+
+TEST_F(CommandServerTest, OtherCommandsGoToTheService)
+{
+    EXPECT_EQ(ask("echo a  b\tc"), (std::pair<int, std::string>{0, "a,b,c"}));
+    EXPECT_EQ(ask("frobnicate"), (std::pair<int, std::string>{5, "no such command: frobnicate"}));
+    EXPECT_EQ(ask("   ").first, 1);
+    EXPECT_EQ(calls_, 2);
+}
+
+TEST_F(CommandServerTest, UnreachableServiceIsReported)
+{
+    int status = 0;
+    char *reply = nullptr;
+    EXPECT_EQ(ztcmd_request("nobody-here", "status", &status, &reply), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(ztcmd_request("../x", "status", &status, &reply), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(reply, nullptr);
+}
+
+// ---- traces -----------------------------------------------------------------
+
+TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
+{
+    zt_test::TraceCapture traces(3);
+    errno = ENOENT;
+    ztlog_trace_r(-1, 1, 3, "src/x", 12, "fn", "%s: gone: %m", "fn");
+    EXPECT_EQ(errno, ENOENT) << "a record keeps errno";
+    ztlog_trace_r(-1, 4, 7, "src/x", 13, "fn", "line\nbreak");
+    std::vector<zt_test::TraceRecord> records = traces.take();
+    ASSERT_EQ(records.size(), 2u) << "the sink writes what it is given; the caller filters";
+    EXPECT_EQ(records[0].level, 1);
+    EXPECT_EQ(records[0].severity, "err");
+    EXPECT_EQ(records[0].file, "src/x");
+    EXPECT_EQ(records[0].line, 12);
+    EXPECT_EQ(records[0].function, "fn");
+    EXPECT_EQ(records[0].message, "fn: gone: No such file or directory");
+    EXPECT_EQ(records[1].message, "line\\nbreak") << "one record, one line";
+    EXPECT_EQ(ztlog_diag_level(-1), 3);
+}
+
+}  // namespace
