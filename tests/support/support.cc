@@ -212,6 +212,24 @@ int open_fd_count()
     return count - 3;  // ".", ".." and the directory's own descriptor
 }
 
+GuardedBytes::GuardedBytes(size_t size)
+{
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    size_t data_pages = (size + page - 1) / page;
+    mapping_size_ = (data_pages + 1) * page;
+    mapping_ = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping_ == MAP_FAILED)
+        abort();
+    unsigned char *guard = static_cast<unsigned char *>(mapping_) + data_pages * page;
+    mprotect(guard, page, PROT_NONE);
+    data_ = guard - size;
+}
+
+GuardedBytes::~GuardedBytes()
+{
+    munmap(mapping_, mapping_size_);
+}
+
 int run_in_child(const std::function<int()> &body)
 {
     fflush(nullptr);

@@ -66,6 +66,22 @@ private:
 // Number of descriptors this process has open.
 int open_fd_count();
 
+// size bytes that end where a mapped page ends, followed by a page that
+// cannot be read or written: touching one byte past the end faults.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(size_t size);
+    ~GuardedBytes();
+    GuardedBytes(const GuardedBytes &) = delete;
+    GuardedBytes &operator=(const GuardedBytes &) = delete;
+    unsigned char *data() { return data_; }
+
+private:
+    void *mapping_;
+    size_t mapping_size_;
+    unsigned char *data_;
+};
+
 // Runs body in a forked child whose exit status is body's result, and
 // returns the child's wait status. The child never returns into gtest.
 int run_in_child(const std::function<int()> &body);

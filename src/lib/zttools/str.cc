@@ -1,10 +1,13 @@
 // String tools: building and editing heap strings, words and tokens,
 // patterns, ranges and tags, and address text.
+#include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <bit>
 
 #include "internal.h"
 #include "zttools.h"
@@ -105,5 +108,69 @@ char *strprepend(char **dst, const char *prefix)
 // ---- patterns, ranges, tags and bit sets ---------------------------------
 
 // ---- address text ---------------------------------------------------------
+
+int parse_ip(const char *text, uint32_t *addr, uint32_t *mask)
+{
+    if (!text || !addr || !mask)
+        return 1;
+    // Read as "%d.%d.%d.%d/%d" would read, but into long long: an int that
+    // overflowed would be undefined, and wrap on 64-bit targets only.
+    long long part[4], prefix;
+    int converted = sscanf(text, "%lld.%lld.%lld.%lld/%lld", &part[0], &part[1], &part[2], &part[3],
+                           &prefix);
+    if (converted < 4)
+        return 1;
+    uint32_t value = 0;
+    for (long long byte : part) {
+        if (byte < 0 || byte > 255)
+            return 1;
+        value = value << 8 | static_cast<uint32_t>(byte);
+    }
+    *addr = value;
+    *mask = UINT32_MAX;
+    if (converted == 4)
+        return 0;
+    if (prefix < 0 || prefix > 32)
+        return 1;
+    *mask = prefix == 0 ? 0 : UINT32_MAX << (32 - prefix);
+    return 0;
+}
+
+char *ip2str(uint32_t addr, uint32_t mask)
+{
+    constexpr size_t kSize = 32;  // "255.255.255.255/31" and more fit
+    char *text = static_cast<char *>(malloc(kSize));
+    if (!text)
+        return nullptr;
+    struct in_addr in = {htonl(addr)};
+    int ones = mask == UINT32_MAX ? 0 : std::countl_one(mask);
+    if (ones > 0)
+        snprintf(text, kSize, "%s/%d", inet_ntoa(in), ones);
+    else
+        snprintf(text, kSize, "%s", inet_ntoa(in));
+    return text;
+}
+
+char *FormatSockaddr(const struct sockaddr_in *sa)
+{
+    if (!sa)
+        return nullptr;
+    char *text = nullptr;
+    if (sa->sin_port != 0 && asprintf(&text, ":%d", ntohs(sa->sin_port)) < 0)
+        return nullptr;
+    const char *host = sa->sin_addr.s_addr != 0 ? inet_ntoa(sa->sin_addr) : "any";
+    if (!strprepend(&text, host)) {
+        free(text);
+        return nullptr;
+    }
+    return text;
+}
+
+int CmpSockaddr(const struct sockaddr_in *a, const struct sockaddr_in *b)
+{
+    if (!a || !b)
+        return (a != nullptr) - (b != nullptr);
+    return memcmp(a, b, sizeof *a);
+}
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #ifndef ZTTOOLS_H
 #define ZTTOOLS_H
 
+#include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -84,9 +85,94 @@ ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
 
+/* Address text. Numeric addresses and masks here are in host order, the
+ * first dotted part in the top byte (10.1.2.3 is 0x0A010203); a prefix
+ * length p is the mask of the p top bits.
+ *
+ * parse_ip reads "A.B.C.D" or "A.B.C.D/P" as sscanf reads "%d": white space
+ * before each number is taken, text after the last number is ignored, and
+ * a missing or non-numeric prefix leaves an address without one. Returns 0
+ * with *addr and *mask set (all ones without a prefix), or 1: nothing is
+ * written when there are fewer than four parts or a part lies outside 0 to
+ * 255; for a prefix outside 0 to 32, *addr holds the address and *mask all
+ * ones. A number too large for an int is out of range, never wrapped. A
+ * null argument is a failure too. errno is not set. */
+ZT_API int parse_ip(const char *text, uint32_t *addr, uint32_t *mask);
+/* "A.B.C.D", followed by "/K" when mask is not all ones and starts with
+ * K > 0 one bits (only that leading run counts). A new heap string (32
+ * bytes), or null when memory runs out. Not thread-safe (inet_ntoa). */
+ZT_API char *ip2str(uint32_t addr, uint32_t mask);
+/* "address:port", "any:port", "address" or "any" (a zero address or port is
+ * left out); the family is not looked at. A new heap string, or null when
+ * memory runs out or sa is null. Not thread-safe (inet_ntoa). */
+ZT_API char *FormatSockaddr(const struct sockaddr_in *sa);
+/* memcmp of the two 16-byte records, zero fill included: 0 when equal. A
+ * null record compares equal to another null and below any record. */
+ZT_API int CmpSockaddr(const struct sockaddr_in *a, const struct sockaddr_in *b);
+
 /* ---- diagnostic dumps ------------------------------------------------- */
 
+/* Debugging aids. A byte counts as printable by isprint (space included) or
+ * as visible by isgraph (space excluded), taken as unsigned.
+ *
+ * DumpNString writes the n bytes to stderr, each printable byte as itself
+ * and any other as "<0x%02x>"; a null s writes "(NULL)" and n 0 "(EMPTY)".
+ * No newline follows. DumpString does the same for a string (null: length
+ * 0). */
+ZT_API void DumpNString(const char *s, size_t n);
+ZT_API void DumpString(const char *s);
+/* Writes a table to stderr, one line per four bytes: hex, decimal, the two
+ * big-endian 16-bit values, the big-endian 32-bit value ("(end)" on a short
+ * last row) and the visible bytes (others as "."). A short last row is not
+ * padded, and no byte past len is read: its 16-bit values take 0 for the
+ * bytes it lacks. A null buf writes "(NULL)\n", a len of 0 "(EMPTY)\n". */
+ZT_API void DumpBuf(const void *buf, unsigned int len);
+/* Renders the bytes into one static buffer and returns it: with mode
+ * non-zero (text) printable bytes as themselves and others as "<0x%02x>";
+ * with mode 0 (hex) each byte as "%02x:" and itself if visible or else ".",
+ * then a space. The text stops after the first byte that brings it past
+ * 8190 characters (so at most 8196). A null buf gives "(NULL)", a len of 0
+ * "(EMPTY)" (constant texts), a negative len an empty text. The buffer is
+ * shared with DumpAsciiAsStr and overwritten by the next call of either:
+ * not reentrant, and it allocates nothing. */
+ZT_API const char *DumpBufAsStr(const void *buf, int len, uint8_t mode);
+/* DumpBufAsStr of the string in text mode (null: length 0). */
+ZT_API const char *DumpAsciiAsStr(const char *s);
+
 /* ---- atob codec ------------------------------------------------------- */
+
+/* Binary data as printable text without spaces: every three bytes become
+ * four characters from '!' (33) to '`' (96). The text ends with a
+ * terminator character of the caller's choice; in text, "c" ends a decoding
+ * run, "d" aborts it and "e" restarts the current group; space, tab and
+ * line feed are ignored anywhere (a carriage return is not). */
+
+/* A decoding stream's position inside its current group. Start every
+ * stream from a copy of ATOB_Init. */
+typedef struct ATOB_State {
+    uint32_t reserved; /* not used by the codec */
+    int phase;         /* characters of the current group consumed: 0 to 3 */
+    uint8_t pack;      /* the group's first character minus 33 */
+} ATOB_State;
+
+/* Every field 0; never changed by the library. */
+ZT_API extern const ATOB_State ATOB_Init;
+
+/* Encodes the len bytes of buf in place, appends term and a NUL, and returns
+ * the encoded length with the terminator: 4 per full group of three bytes,
+ * r + 1 for a last group of r bytes, plus one. buf must hold
+ * 4 * ceil(len / 3) + 2 bytes. Returns -1, writing nothing, for a null buf,
+ * a negative len, or a len whose encoding would not fit an int. */
+ZT_API int atobEncode(char *buf, int len, char term);
+/* Decodes the *len characters of buf in place, carrying an unfinished
+ * group in state from call to call, so that text may be split anywhere.
+ * *len becomes the number of bytes decoded. Returns 0 when all characters
+ * were taken; the position after a "c" (which stops the call, its group
+ * still pending); -1 when the text holds "d" (*len 0: this call's bytes
+ * are discarded). A null state or len, or a null buf with characters to
+ * read, gives -1 with *len untouched. Other characters are not checked:
+ * they decode by the same rule, their code minus 33 taken modulo 256. */
+ZT_API int atobDecode(ATOB_State *state, char *buf, int *len);
 
 /* ---- sockets and descriptor I/O --------------------------------------- */
 
