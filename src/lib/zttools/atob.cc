@@ -24,6 +24,26 @@ unsigned char low_six(unsigned char byte)
     return static_cast<unsigned char>(kFirst + (byte & 0x3F));
 }
 
+// The byte that a data character yields at phase 1, 2 or 3 of a group: the
+// character's value, with the top two bits packed for it in the first one.
+unsigned char group_byte(unsigned char pack, int phase, unsigned char value)
+{
+    return static_cast<unsigned char>(value | ((pack >> (6 - 2 * phase)) & 3) << 6);
+}
+
+bool in_alphabet(unsigned char c)
+{
+    return static_cast<unsigned char>(c - kFirst) < 64;
+}
+
+// Four alphabet characters at the start of a group: no white space or
+// control letter among them, so they are one whole group.
+bool whole_group(const unsigned char *text)
+{
+    return in_alphabet(text[0]) && in_alphabet(text[1]) && in_alphabet(text[2]) &&
+           in_alphabet(text[3]);
+}
+
 }  // namespace
 
 extern "C" {
@@ -70,6 +90,20 @@ int atobDecode(ATOB_State *state, char *buf, int *len)
     int decoded = 0;
     int result = 0;
     for (int i = 0; i < count && result == 0; i++) {
+        // The common case, a whole group in four characters, in one step;
+        // its characters are all read before its bytes are written.
+        while (phase == 0 && i + 4 <= count && whole_group(text + i)) {
+            pack = static_cast<unsigned char>(text[i] - kFirst);
+            const unsigned char c1 = static_cast<unsigned char>(text[i + 1] - kFirst);
+            const unsigned char c2 = static_cast<unsigned char>(text[i + 2] - kFirst);
+            const unsigned char c3 = static_cast<unsigned char>(text[i + 3] - kFirst);
+            text[decoded++] = group_byte(pack, 1, c1);
+            text[decoded++] = group_byte(pack, 2, c2);
+            text[decoded++] = group_byte(pack, 3, c3);
+            i += 4;
+        }
+        if (i == count)
+            break;
         const unsigned char c = text[i];
         if (c == ' ' || c == '\t' || c == '\n')
             continue;
@@ -84,28 +118,15 @@ int atobDecode(ATOB_State *state, char *buf, int *len)
             // Bytes never overtake the text: each one takes at least one
             // character, so decoded <= i here.
             const unsigned char value = static_cast<unsigned char>(c - kFirst);
-            switch (phase) {
-            case 0:
+            if (phase == 0) {
                 pack = value;
                 phase = 1;
-                break;
-            case 1:
-                text[decoded++] = static_cast<unsigned char>(value | (pack & 0x30) << 2);
-                phase = 2;
-                break;
-            case 2:
-                text[decoded++] = static_cast<unsigned char>(value | (pack & 0x0C) << 4);
-                phase = 3;
-                break;
-            case 3:
-                text[decoded++] = static_cast<unsigned char>(value | pack << 6);
-                phase = 0;
-                break;
-            default:
-                // A record not started from ATOB_Init: its characters are
-                // skipped.
-                break;
+            } else if (phase >= 1 && phase <= 3) {
+                text[decoded++] = group_byte(pack, phase, value);
+                phase = (phase + 1) % 4;
             }
+            // Any other phase comes from a record not started from
+            // ATOB_Init: its characters are skipped.
         }
     }
     state->phase = phase;
