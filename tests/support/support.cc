@@ -242,4 +242,24 @@ int run_in_child(const std::function<int()> &body)
     return status;
 }
 
+// What body writes to descriptor 2, which goes to a memory file meanwhile.
+std::string stderr_of(const std::function<void()> &body)
+{
+    fflush(stderr);
+    int saved = dup(STDERR_FILENO);
+    int file = memfd_create("stderr", MFD_CLOEXEC);
+    dup2(file, STDERR_FILENO);
+    body();
+    fflush(stderr);
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(file, chunk, sizeof chunk, at)) > 0; at += n)
+        text.append(chunk, static_cast<size_t>(n));
+    close(file);
+    return text;
+}
+
 }  // namespace zt_test

@@ -82,6 +82,9 @@ private:
     unsigned char *data_;
 };
 
+// What body writes to descriptor 2, which goes to a memory file meanwhile.
+std::string stderr_of(const std::function<void()> &body);
+
 // Runs body in a forked child whose exit status is body's result, and
 // returns the child's wait status. The child never returns into gtest.
 int run_in_child(const std::function<int()> &body);

@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -67,9 +68,94 @@ ZT_API int restart_del(const char *name);
 
 /* ---- message queues --------------------------------------------------- */
 
+/* A receiving service's queue is keyed by the directory ZTMSG_DIR NAME,
+ * created by ztmsg_init; "*" as a destination sends to every service with
+ * such a directory. Records go to syslog, each naming its function. */
+#define ZTMSG_DIR "/tmp/ztmsg/"
+#define ZTMSG_MAX_DATA 252
+
+/* A message as the queue carries it: the type (a long, as the kernel has
+ * it), then length, sender and data. A receiving buffer is one record. */
+typedef struct ztmsg_message {
+    long mtype;          /* positive, chosen by the sender */
+    uint32_t length;     /* bytes in data, at most ZTMSG_MAX_DATA */
+    int32_t sender_pid;  /* filled in by ztmsg_send */
+    char data[ZTMSG_MAX_DATA];
+} ztmsg_message;
+
+/* Creates (or finds again) the queue of service name; 0 and its id, or -1. */
+ZT_API int ztmsg_init(const char *name, int *queue_id);
+/* Takes the first message into message; received gets the bytes after the
+ * type (length + 8). wait 0 returns -1 (ENOMSG) on an empty queue, -1 waits
+ * (any other value is logged and waits too). -1 on failure (EINVAL for a
+ * null pointer). */
+ZT_API int ztmsg_get(int queue_id, ztmsg_message *message, int *received, int wait);
+/* Sends message (its sender_pid is set) to service name, without waiting
+ * on a full queue; "*" sends to every service and returns 0 whatever the
+ * single sends gave. 0 or -1 (EINVAL for a null pointer). */
+ZT_API int ztmsg_send(const char *name, ztmsg_message *message);
+/* Removes the queue; its key directory stays. Always 0. */
+ZT_API int ztmsg_term(int queue_id);
+
 /* ---- confinement, signals, random numbers ----------------------------- */
 
+/* A service's sandbox is ZT_SANDBOX_ROOT "/" NAME, made new by
+ * enter_sandbox_dir. Failures are logged at LOG_USER | LOG_DEBUG. */
+#define ZT_SANDBOX_ROOT "/tmp/sandbox"
+
+/* setpriority of process pid (0: this one); 0 or -1 with errno. */
+ZT_API int set_priority(int pid, int nice_value);
+/* Caps the CPU time at seconds (soft limit; the hard one is raised to it
+ * if lower). On failure (negative seconds too) logs "setrlimit failure"
+ * at LOG_USER | LOG_ERR and ends the process with status 1. */
+ZT_API int set_cputime_limit(int seconds);
+/* The ids of "nobody", or 65535 when the user database has no such user. */
+ZT_API uint32_t get_nobody_uid(void);
+ZT_API uint32_t get_nobody_gid(void);
+/* New process group, then group id, then user id; 0, or -1 at the first
+ * failing step (the earlier steps stay done). */
+ZT_API int SetNobodyId(uint32_t uid, uint32_t gid);
+/* Creates the sandbox (which must not exist yet), gives it to uid and gid
+ * and makes it the working and root directory; 0 or -1 (ENOMEM, no record,
+ * when its path cannot be allocated). */
+ZT_API int enter_sandbox_dir(const char *name, uint32_t uid, uint32_t gid);
+/* enter_sandbox_dir, then SetNobodyId, with the ids of "nobody"; 0 or -1. */
+ZT_API int sandbox(const char *name);
+/* Installs handler for sig with every signal blocked while it runs and no
+ * flags (interrupted calls fail with EINTR); sigaction's result. */
+ZT_API int SimpleSigAction(int sig, void (*handler)(int));
+/* A number in 0 .. n-1 from /dev/urandom (0 when it cannot be read), or 0
+ * when n is below 1. */
+ZT_API int randint(int n);
+
 /* ---- files and paths -------------------------------------------------- */
+
+/* The size of a regular file or a block device: 0 and the size, or -1 with
+ * size 0 (errno 0 for a bad descriptor, ENOENT for another kind of file,
+ * EINVAL for a null size pointer). */
+ZT_API int zt_filesize_fd(int fd, uint32_t *size);
+ZT_API int zt_filesize(const char *path, uint32_t *size);
+/* Copies src to dst (created or truncated); 0, or -1 with a message on
+ * standard error (dst is removed when a write fails). */
+ZT_API int zt_file_copy(const char *src, const char *dst);
+/* Creates path if it is missing, leaving an existing file as it is; 0 or -1. */
+ZT_API int zt_touch(const char *path);
+/* Shell-like test of path by letter: b c d e f l p, and r w x by the real
+ * user and group ids (owner bit for the owner, else group bit for the
+ * group, else the others' bit). 1 true, 0 false, -1 error: a missing path
+ * is an error except for "e"; an unknown letter gives EINVAL. */
+ZT_API int zt_filetest(const char *path, int letter);
+/* Creates every missing directory of path (mode for the new ones); 0 when
+ * the whole path is a directory, else -1 (ENOTDIR where an existing
+ * non-directory is in the way, EINVAL for a null or empty path). */
+ZT_API int zt_buildpath(const char *path, mode_t mode);
+/* Everything before the last slash (a slash at the start does not count):
+ * 0 and a new string, or -1 (dir then points to a static empty string, or
+ * is null when the allocation failed). */
+ZT_API int zt_dirname(const char *path, char **dir);
+/* Everything after the last sep (0: '/'), or the whole path: 0 and a new
+ * string, or -1. */
+ZT_API int zt_basename(const char *path, char sep, char **base);
 
 /* ---- pointer arrays --------------------------------------------------- */
 

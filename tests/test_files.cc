@@ -1,0 +1,323 @@
+// Files and paths on the test's private /tmp: sizes, copies with their
+// messages, every test letter and the permission rule on real ids (in
+// children that take other ids), directory walks, path splitting.
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "failalloc.h"
+#include "zt_test.h"
+#include "zttools.h"
+
+namespace {
+
+namespace failalloc = zt_test::failalloc;
+
+class FilesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZT_REQUIRE_ISOLATION();
+        // A file system of its own that allows device nodes.
+        mkdir("/tmp/f", 0777);
+        ASSERT_EQ(mount("zttest-files", "/tmp/f", "tmpfs", 0, "mode=0777"), 0);
+        ASSERT_EQ(chdir("/tmp/f"), 0);
+    }
+    void TearDown() override
+    {
+        if (!zt_test::isolated())
+            return;
+        (void)!chdir("/");
+        umount("/tmp/f");
+    }
+};
+
+void write_file(const char *path, const std::string &text, mode_t mode = 0644)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    chmod(path, mode);
+}
+
+std::string read_file(const char *path)
+{
+    char buffer[256] = {};
+    int fd = open(path, O_RDONLY);
+    ssize_t n = fd < 0 ? -1 : read(fd, buffer, sizeof buffer);
+    close(fd);
+    return n < 0 ? "<missing>" : std::string(buffer, static_cast<size_t>(n));
+}
+
+TEST_F(FilesTest, SizesOfFilesOnlyAndZeroOnEveryFailure)
+{
+    write_file("five", "12345");
+    uint32_t size = 99;
+    EXPECT_EQ(zt_filesize("five", &size), 0);
+    EXPECT_EQ(size, 5u);
+
+    struct Case {
+        const char *what;
+        int fd;
+        int error;
+    };
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    int dir = open(".", O_RDONLY);
+    const Case cases[] = {{"pipe", pipe_fds[0], ENOENT},
+                          {"directory", dir, ENOENT},
+                          {"negative", -1, 0},
+                          {"closed", 900, 0}};
+    for (const Case &c : cases) {
+        size = 99;
+        errno = 12345;
+        EXPECT_EQ(zt_filesize_fd(c.fd, &size), -1) << c.what;
+        EXPECT_EQ(errno, c.error) << c.what;
+        EXPECT_EQ(size, 0u) << c.what;
+    }
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    size = 99;
+    EXPECT_EQ(zt_filesize(nullptr, &size), -1);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(zt_filesize("missing", &size), -1);
+    EXPECT_EQ(errno, ENOENT);
+    // A directory's failure keeps the ENOENT through the close.
+    EXPECT_EQ(zt_filesize(".", &size), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(zt_filesize_fd(dir, nullptr), -1);
+    EXPECT_EQ(errno, EINVAL);
+    close(dir);
+}
+
+TEST_F(FilesTest, BlockDeviceSizeComesFromTheDevice)
+{
+    // A loop device without a backing file: the query works and says 0, or
+    // fails (ENOENT); a node of a missing device cannot be opened at all.
+    ASSERT_EQ(mknod("loop", S_IFBLK | 0600, makedev(7, 0)), 0);
+    uint32_t size = 99;
+    int result = zt_filesize("loop", &size);
+    if (result < 0 && errno == ENXIO)
+        GTEST_SKIP() << "no loop device on this kernel";
+    EXPECT_EQ(size, 0u);
+    EXPECT_TRUE(result == 0 || errno == ENOENT) << strerror(errno);
+}
+
+TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopy)
+{
+    std::string bytes(100000, '\0');
+    for (size_t i = 0; i < bytes.size(); i++)
+        bytes[i] = static_cast<char>(i * 7);
+    int fd = open("big", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    write_file("old", "old and longer");
+    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");
+    uint32_t size = 0;
+    EXPECT_EQ(zt_filesize("old", &size), 0);
+    EXPECT_EQ(size, bytes.size());
+
+    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("none", "x"), -1); }),
+              "Error opening none: No such file or directory\n");
+    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "no/x"), -1); }),
+              "Error opening no/x: No such file or directory\n");
+    // A device that is always full: the write fails and the copy goes.
+    ASSERT_EQ(mknod("full", S_IFCHR | 0666, makedev(1, 7)), 0);
+    int before = zt_test::open_fd_count();
+    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "full"), -1); }),
+              "Error copying big to full: No space left on device\n");
+    EXPECT_EQ(zt_filetest("full", 'e'), 0);
+    EXPECT_EQ(zt_test::open_fd_count(), before);
+}
+
+TEST_F(FilesTest, TouchCreatesAndLeavesContentAlone)
+{
+    EXPECT_EQ(zt_touch("new"), 0);
+    EXPECT_EQ(read_file("new"), "");
+    write_file("kept", "text");
+    EXPECT_EQ(zt_touch("kept"), 0);
+    EXPECT_EQ(read_file("kept"), "text");
+    EXPECT_EQ(zt_touch("no/such"), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(FilesTest, EveryLetterOnEveryKindOfPath)
+{
+    write_file("file", "");
+    ASSERT_EQ(mkdir("dir", 0755), 0);
+    ASSERT_EQ(symlink("dir", "link"), 0);
+    ASSERT_EQ(mkfifo("fifo", 0644), 0);
+    ASSERT_EQ(mknod("chr", S_IFCHR | 0644, makedev(1, 3)), 0);
+    ASSERT_EQ(mknod("blk", S_IFBLK | 0644, makedev(7, 0)), 0);
+    // Results for the letters b c d e f l p, in that order.
+    const struct {
+        const char *path;
+        const char *results;
+    } cases[] = {{"file", "0001100"}, {"dir", "0011000"}, {"link", "0011010"},
+                 {"fifo", "0001001"}, {"chr", "0101000"}, {"blk", "1001000"}};
+    for (const auto &c : cases)
+        for (int i = 0; i < 7; i++) {
+            const char letter = "bcdeflp"[i];
+            errno = 12345;
+            EXPECT_EQ(zt_filetest(c.path, letter), c.results[i] - '0') << c.path << " " << letter;
+            EXPECT_EQ(errno, 0) << c.path << " " << letter;
+        }
+    // Only the low byte of the letter counts.
+    EXPECT_EQ(zt_filetest("dir", 0x100 | 'd'), 1);
+
+    EXPECT_EQ(zt_filetest("missing", 'e'), 0);
+    EXPECT_EQ(zt_filetest("file/below", 'e'), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_EQ(zt_filetest("missing", 'f'), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(zt_filetest("file", 'q'), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(zt_filetest("missing", 'q'), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(zt_filetest(nullptr, 'e'), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(FilesTest, PermissionsFollowTheRealIdsOnly)
+{
+    constexpr uid_t kUser = 1000;
+    constexpr gid_t kGroup = 1000;
+    ASSERT_EQ(chmod(".", 0777), 0);
+    ASSERT_EQ(chmod("/tmp", 0777), 0);
+    struct Case {
+        const char *name;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char *rwx;  // results for r, w and x
+    };
+    const Case cases[] = {
+        {"group_bit", kUser, kGroup, 0044, "100"},      // owner without its bit: the group's
+        {"other_bit", kUser, 0, 0004, "100"},
+        {"owner_bits", kUser, 0, 0700, "111"},
+        {"strangers", 0, 0, 0400, "000"},
+        {"group_only", 0, kGroup, 0020, "010"},
+        {"others_x", 0, 0, 0001, "001"},
+        {"owner_denied", kUser, kGroup, 0077, "111"},
+    };
+    for (const Case &c : cases) {
+        write_file(c.name, "", c.mode);
+        ASSERT_EQ(chown(c.name, c.owner, c.group), 0);
+    }
+    // The child takes other real ids; the effective ones follow, so that
+    // nothing is decided by root's privileges either.
+    int status = zt_test::run_in_child([&] {
+        if (setgid(kGroup) < 0 || setuid(kUser) < 0)
+            return 100;
+        for (size_t i = 0; i < std::size(cases); i++)
+            for (int j = 0; j < 3; j++)
+                if (zt_filetest(cases[i].name, "rwx"[j]) != cases[i].rwx[j] - '0')
+                    return static_cast<int>(i * 3 + j + 1);
+        return 0;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "case and letter " << WEXITSTATUS(status) - 1;
+}
+
+TEST_F(FilesTest, BuildPathCreatesMissingDirectoriesInOrder)
+{
+    umask(022);
+    EXPECT_EQ(zt_buildpath("a/b/c", 0750), 0);
+    struct stat st;
+    ASSERT_EQ(stat("a/b/c", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+    EXPECT_EQ(zt_buildpath("a/b/c", 0700), 0);
+    EXPECT_EQ(zt_buildpath("a/b/c/", 0700), 0);
+    EXPECT_EQ(zt_buildpath("a//d/", 0700), 0);
+    EXPECT_EQ(zt_filetest("a/d", 'd'), 1);
+    EXPECT_EQ(zt_buildpath("/tmp/f/abs/x", 0700), 0);
+    EXPECT_EQ(zt_buildpath("/", 0700), 0);
+    EXPECT_EQ(zt_buildpath("e", 0700), 0);
+    EXPECT_EQ(zt_filetest("e", 'd'), 1);
+
+    write_file("file", "");
+    EXPECT_EQ(zt_buildpath("file/x/y", 0700), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_EQ(zt_buildpath("file", 0700), -1);
+    EXPECT_EQ(errno, ENOTDIR);
+    // A parent that cannot be written: the walk stops at the first failure.
+    ASSERT_EQ(chmod("a", 0555), 0);
+    int status = zt_test::run_in_child([] {
+        if (setgid(1000) < 0 || setuid(1000) < 0)
+            return 100;
+        return zt_buildpath("a/new/deeper", 0700) == -1 && errno == ENOENT &&
+                       zt_filetest("a/new", 'e') == 0
+                   ? 0
+                   : 1;
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    for (const char *bad : {"", static_cast<const char *>(nullptr)}) {
+        EXPECT_EQ(zt_buildpath(bad, 0700), -1);
+        EXPECT_EQ(errno, EINVAL);
+    }
+}
+
+TEST(PathSplit, DirnameAndBasename)
+{
+    const struct {
+        const char *path;
+        const char *dir;  // null: -1
+    } dirs[] = {{"a/b/c", "a/b"}, {"/usr/bin", "/usr"}, {"a/", "a"}, {"a//b", "a/"},
+                {"/usr", nullptr}, {"abc", nullptr}, {"/", nullptr}, {"//", "/"}};
+    for (const auto &c : dirs) {
+        char *dir = nullptr;
+        int result = zt_dirname(c.path, &dir);
+        ASSERT_NE(dir, nullptr) << c.path;
+        if (c.dir) {
+            EXPECT_EQ(result, 0) << c.path;
+            EXPECT_STREQ(dir, c.dir);
+            free(dir);
+        } else {
+            EXPECT_EQ(result, -1) << c.path;
+            EXPECT_STREQ(dir, "");  // static: not to be freed
+        }
+    }
+    char *dir = nullptr;
+    EXPECT_EQ(zt_dirname("", &dir), -1);
+    EXPECT_EQ(errno, EINVAL);
+
+    const struct {
+        const char *path;
+        char sep;
+        const char *base;
+    } bases[] = {{"a/b/c", 0, "c"}, {"a/b/", 0, ""}, {"abc", 0, "abc"}, {"x:y", ':', "y"},
+                 {"x/y:z", ':', "z"}, {"x:y/z", 0, "z"}};
+    for (const auto &c : bases) {
+        char *base = nullptr;
+        ASSERT_EQ(zt_basename(c.path, c.sep, &base), 0) << c.path;
+        EXPECT_STREQ(base, c.base);
+        free(base);
+    }
+    char *base = nullptr;
+    EXPECT_EQ(zt_basename(nullptr, 0, &base), -1);
+    EXPECT_EQ(errno, EINVAL);
+}
+
+TEST(PathSplit, AllocationFailuresLeaveNull)
+{
+    failalloc::for_each_failure([](unsigned k, failalloc::Mode mode) {
+        char *dir = nullptr, *base = nullptr;
+        failalloc::arm(k, mode);
+        int dir_result = zt_dirname("a/b", &dir);
+        int base_result = zt_basename("a/b", 0, &base);
+        failalloc::disarm();
+        EXPECT_EQ(dir_result == 0, dir != nullptr);
+        EXPECT_EQ(base_result == 0, base != nullptr);
+        free(dir);
+        free(base);
+    });
+}
+
+}  // namespace
