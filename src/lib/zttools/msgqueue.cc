@@ -73,6 +73,7 @@ int ztmsg_init(const char *name, int *queue_id)
         return -1;
     }
     zt::MallocPtr<char> path = key_path(name);
+    // Without memory for the path the record names the service instead.
     if (!path || zt_buildpath(path.get(), 0777) < 0) {
         syslog(LOG_ERR, "%s: error creating path %s\n", __func__, path ? path.get() : name);
         return -1;
