@@ -94,16 +94,17 @@ private:
 
 }  // namespace zt
 
-// Emits a trace from the calling function. Each family defines kTraceFile,
+// Emits a trace in the name of function. Each family defines kTraceFile,
 // the source file name that its records carry.
-#define ZT_TRACE(kind, ...)                                                                  \
+#define ZT_TRACE_AS(function, kind, ...)                                                     \
     do {                                                                                     \
         ::zt::TraceGate trace_gate_(kind);                                                   \
         if (trace_gate_.open())                                                              \
-            ztlog_trace_r(-1, (kind).level, (kind).severity, kTraceFile, __LINE__, __func__, \
+            ztlog_trace_r(-1, (kind).level, (kind).severity, kTraceFile, __LINE__, function, \
                           __VA_ARGS__);                                                      \
     } while (0)
-#define ZT_TRACE_ERROR(...) ZT_TRACE(::zt::kErrorTrace, __VA_ARGS__)
-#define ZT_TRACE_DEBUG(...) ZT_TRACE(::zt::kDebugTrace, __VA_ARGS__)
+// Emits a trace from the calling function.
+#define ZT_TRACE_ERROR(...) ZT_TRACE_AS(__func__, ::zt::kErrorTrace, __VA_ARGS__)
+#define ZT_TRACE_DEBUG(...) ZT_TRACE_AS(__func__, ::zt::kDebugTrace, __VA_ARGS__)
 
 #endif

@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/select.h>
 #include <sys/types.h>
 
 #ifdef __cplusplus
@@ -65,6 +66,33 @@ ZT_API int restart_close(int fd);
 ZT_API int restart_del(const char *name);
 
 /* ---- daemon event loop ------------------------------------------------ */
+
+/* Called when the idle interval has run out; non-zero ends the loop. */
+typedef int (*ztuds_idle_handler)(void *ctx);
+/* Adds the caller's descriptors (below 1024) to read_set and raises
+ * *highest_fd to cover them; the result is ignored. */
+typedef int (*ztuds_fdset_hook)(int *highest_fd, fd_set *read_set);
+/* Called after every successful wait with the ready set and the seconds
+ * since its previous call; non-zero ends the loop. */
+typedef int (*ztuds_fd_handler)(fd_set *read_set, int32_t elapsed_secs, void *ctx);
+
+/* The main loop of a service: serves the command server (set up with the
+ * first 39 characters of name) and the restart socket of name, calls
+ * idle_handler every idle_secs seconds of uptime (0: on every pass, and the
+ * wait has no time-out) and the caller's descriptors through fdset_hook and
+ * fd_handler (only when both are given). Returns -1 when a mandatory
+ * handler (cmd_handler, check_handler, request_handler) is null, the
+ * restart socket cannot be made, max_errors is below 1 or max_errors waits
+ * in a row failed; the command server's result when it cannot be set up;
+ * otherwise the non-zero result of idle_handler or fd_handler. Both sockets
+ * are shut down before it returns; the restart socket file stays. A null
+ * name fails like a command server that cannot be set up (EINVAL). */
+ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
+                        ztuds_idle_handler idle_handler, void *ctx, void *cmd_handler,
+                        restart_check_handler check_handler,
+                        restart_request_handler request_handler,
+                        restart_event_handler event_handler, ztuds_fdset_hook fdset_hook,
+                        ztuds_fd_handler fd_handler);
 
 /* ---- message queues --------------------------------------------------- */
 
