@@ -50,7 +50,8 @@ void BM_ReadMemchr(benchmark::State &state)
         ssize_t got;
         while ((got = read(fd, buf.data() + held, buf.size() - held)) > 0) {
             const char *start = buf.data(), *end = buf.data() + held + got;
-            while (const char *newline = static_cast<const char *>(memchr(start, '\n', end - start))) {
+            const char *newline;
+            while ((newline = static_cast<const char *>(memchr(start, '\n', end - start)))) {
                 benchmark::DoNotOptimize(start);
                 lines++;
                 start = newline + 1;

@@ -199,7 +199,8 @@ TEST_F(IoTest, OpenListenSocketBindsTcpOrUdpAndRecordsFailures)
     expect_records(kListenRecord, {"socket bind failed: Address already in use"});
     close(tcp);
     close(udp);
-    EXPECT_EQ(without_descriptors([] { return OpenListenSocket(4011, IPPROTO_TCP, 1, 5, 0) == -1; }), 1);
+    auto without_a_socket = [] { return OpenListenSocket(4011, IPPROTO_TCP, 1, 5, 0) == -1; };
+    EXPECT_EQ(without_descriptors(without_a_socket), 1);
     expect_records(kListenRecord, {"socket creation failed: Too many open files"});
 }
 
@@ -285,7 +286,8 @@ TEST_F(IoTest, NamedPipeReplacesWhatIsAtItsPath)
     addr.sun_family = AF_UNIX;
     memcpy(addr.sun_path, longest.data(), 108);
     int client = socket(AF_UNIX, SOCK_DGRAM, 0);
-    EXPECT_EQ(sendto(client, "x", 1, 0, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr), 1);
+    const auto *to_longest = reinterpret_cast<struct sockaddr *>(&addr);
+    EXPECT_EQ(sendto(client, "x", 1, 0, to_longest, sizeof addr), 1);
     close(client);
     close(fd);
 

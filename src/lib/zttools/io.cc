@@ -327,7 +327,6 @@ ssize_t RecvProxiedUdp(int fd, struct sockaddr_in *from, struct sockaddr_in *to,
     socklen_t addr_length = sizeof addr;
     const ssize_t received =
         recvfrom(fd, buf, len, MSG_PROXY, reinterpret_cast<struct sockaddr *>(&addr), &addr_length);
-    zt::SavedErrno keep;
     fill_from_half(from, addr.first);
     fill_from_half(to, addr.second);
     return received;
