@@ -115,15 +115,14 @@ bool stream_consistent(const LineBuf &lb, uint32_t size)
     return next >= start && next - start < lb.len;
 }
 
-// The first newline from `from` before `end`, unless a NUL comes first:
-// the buffered data is a string, and its text ends at a NUL.
-char *find_newline(char *from, const char *end)
+// The first newline of the buffered data from `from` on, unless a NUL comes
+// first: the data is a string, its text ending at the first NUL. The NUL
+// after the valid bytes is put back first, so that the search stops there
+// even when the caller changed the buffer.
+char *find_newline(LineBuf *lb, char *from)
 {
-    const auto length = static_cast<size_t>(end - from);
-    auto *newline = static_cast<char *>(memchr(from, '\n', length));
-    if (!newline || memchr(from, '\0', static_cast<size_t>(newline - from)))
-        return nullptr;
-    return newline;
+    lb->buf[lb->len] = '\0';
+    return strchr(from, '\n');
 }
 
 // Hands out the bytes from next through newline as one line; the stream is
@@ -365,7 +364,7 @@ int zt_getline(int fd, uint32_t size, char *line, LineBuf *lb, int32_t *status)
     if (lb->next) {
         // Lines already buffered go out without a read; the rest of a line
         // moves to the front only when they are used up.
-        if (char *newline = find_newline(lb->next, end)) {
+        if (char *newline = find_newline(lb, lb->next)) {
             deliver_line(lb, newline, line);
             return 0;
         }
@@ -386,9 +385,8 @@ int zt_getline(int fd, uint32_t size, char *line, LineBuf *lb, int32_t *status)
         }
         lb->len += static_cast<uint32_t>(received);
     }
-    lb->buf[lb->len] = '\0';
     lb->next = lb->buf;
-    if (char *newline = find_newline(lb->buf, lb->buf + lb->len)) {
+    if (char *newline = find_newline(lb, lb->buf)) {
         deliver_line(lb, newline, line);
         return 0;
     }
