@@ -313,8 +313,9 @@ ZT_API int SetReuseAddr(int fd);
  * leading halves of sockaddr_in, family AF_INET in each. Sending, the first
  * half is the destination and the second the source the datagram is to
  * carry; receiving, the sender and the destination it addressed. Whether
- * the kernel honours the second half is its own affair. */
-/* sendto of len bytes to to, carrying from (only ports and addresses are
+ * the kernel honours the second half is its own affair.
+ *
+ * SendProxiedUdp: sendto of len bytes to to, carrying from (only ports and addresses are
  * read); sendto's result (-1, EINVAL for a null record). */
 ZT_API ssize_t SendProxiedUdp(int fd, const struct sockaddr_in *from, const struct sockaddr_in *to,
                               const void *buf, size_t len);
