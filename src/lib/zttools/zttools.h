@@ -290,6 +290,119 @@ ZT_API int atobDecode(ATOB_State *state, char *buf, int *len);
 
 /* ---- sockets and descriptor I/O --------------------------------------- */
 
+/* IPv4 sockets of every kind the services use, local sockets at a path,
+ * and text over raw descriptors. Descriptors are ints, -1 on failure; the
+ * caller owns and closes every descriptor returned, and a constructor that
+ * fails closes whatever it had opened. Ports given as numbers are in host
+ * order (the low 16 bits count); address records are used as they are.
+ * Traces name the file "src/lib/zttools/io". */
+
+/* The O_NONBLOCK bit of fd's status flags (0 or 0x800), or -1 with an error
+ * trace. */
+ZT_API int socket_is_nb(int fd);
+/* Makes fd non-blocking (nonblocking != 0) or blocking, writing the flags
+ * only when the mode changes; 0, or -1 with an error trace and errno from
+ * fcntl. */
+ZT_API int socket_set_nb(int fd, int nonblocking);
+/* A TCP socket listening on port of every address (backlog 256, no
+ * options). For a service that cannot run without it: on failure logs at
+ * LOG_ERR and ends the process with status 1. */
+ZT_API int open_socket(int port);
+/* A socket bound to port of every address: protocol IPPROTO_TCP (then
+ * listening with backlog) or IPPROTO_UDP. With reuse non-zero SO_REUSEADDR
+ * is set first, with bufsize > 0 both buffer sizes. -1 on failure, logged
+ * at LOG_USER | LOG_ERR, except for another protocol (-1, EINVAL, no
+ * record, no socket). */
+ZT_API int OpenListenSocket(uint16_t port, int protocol, uint8_t reuse, int backlog, int bufsize);
+/* A UDP socket bound to port of every address (0: the system chooses),
+ * connected to peer when one is given; its bound address goes to local when
+ * one is given. -1 on failure. */
+ZT_API int NewUdpRecvSocket(uint16_t port, const struct sockaddr_in *peer,
+                            struct sockaddr_in *local);
+/* An unbound UDP socket, connected to peer when one is given; -1. */
+ZT_API int NewUdpSendSocket(const struct sockaddr_in *peer);
+/* A TCP connection to peer (blocking until made or refused), from local
+ * when given, with both buffer sizes set when bufsize > 0. -1 on failure
+ * (EINVAL for a null peer). */
+ZT_API int NewTcpSendSocket(const struct sockaddr_in *peer, const struct sockaddr_in *local,
+                            int bufsize);
+/* A local socket of type bound to path, listening when backlog > 0 (a
+ * datagram socket takes 0). Whatever was at path is removed first; the
+ * socket file stays after close. -1 on failure: EINVAL for a null or empty
+ * path, ENAMETOOLONG (nothing removed) for one of more than 108 characters;
+ * a failure to remove other than ENOENT comes before a socket is made. */
+ZT_API int NewNamedPipe(const char *path, int type, int backlog);
+/* SO_SNDBUF, then SO_RCVBUF, to size; 0, or -1 at the first failure. */
+ZT_API int SetBufSize(int fd, int size);
+/* SO_REUSEADDR on; setsockopt's result. */
+ZT_API int SetReuseAddr(int fd);
+
+/* Proxied UDP (flag MSG_PROXY, 0x10): the socket address is 16 bytes, two
+ * leading halves of sockaddr_in, family AF_INET in each. Sending, the first
+ * half is the destination and the second the source the datagram is to
+ * carry; receiving, the sender and the destination it addressed. Whether
+ * the kernel honours the second half is its own affair.
+ *
+ * SendProxiedUdp: sendto of len bytes to to, carrying from (only ports and addresses are
+ * read); sendto's result (-1, EINVAL for a null record). */
+ZT_API ssize_t SendProxiedUdp(int fd, const struct sockaddr_in *from, const struct sockaddr_in *to,
+                              const void *buf, size_t len);
+/* recvfrom of at most len bytes; from and to (each may be null: not filled)
+ * become AF_INET records of the two halves, zero-filled, even when the
+ * receive fails. recvfrom's result. */
+ZT_API ssize_t RecvProxiedUdp(int fd, struct sockaddr_in *from, struct sockaddr_in *to, void *buf,
+                              size_t len);
+
+/* Writes the formatted text to fd in one write; a failed or short write is
+ * reported on stderr as "couldn't write to FD (ERROR)" and not retried.
+ * Nothing is written when the text cannot be formatted (or format is null). */
+ZT_API void fdprintf(int fd, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+/* The state of one line stream, kept by zt_getline in the caller's record.
+ * Start (or reset) a stream with next null and len 0. buf holds size + 1
+ * bytes, size being the same in every call on the stream. */
+typedef struct LineBuf {
+    char *buf;    /* the caller's buffer */
+    char *next;   /* first buffered byte no line has taken, or null: read next */
+    uint32_t len; /* valid bytes from buf, at most size */
+} LineBuf;
+
+/* zt_getline's status codes. */
+#define ZT_LINE_OK 0      /* a line with its newline is in line */
+#define ZT_LINE_FULL 1    /* size bytes without a newline are in line */
+#define ZT_LINE_EINTR 2   /* the read was interrupted by a signal */
+#define ZT_LINE_EOF 3     /* the read found the end of the stream */
+#define ZT_LINE_ERROR 4   /* the read failed (errno), EAGAIN included */
+#define ZT_LINE_PARTIAL 5 /* no whole line yet: call again when readable */
+
+/* Hands out the next line of fd into line (size + 1 bytes, NUL-terminated)
+ * and sets *status. Reads at most once per call, never while a whole line
+ * is buffered, and never allocates. Returns 0 (status 0, 1 or 5) or 1
+ * (status 2, 3 or 4: the partial line held is dropped). A newline after a
+ * NUL byte is not seen until the buffer is full. A null line, lb or buf, a
+ * size of 0, or a record that breaks its own rules (len above size, next
+ * outside the valid data) is a failure: status 4, EINVAL, the stream
+ * reset. A null status is not written. */
+ZT_API int zt_getline(int fd, uint32_t size, char *line, LineBuf *lb, int32_t *status);
+/* Copies the leading run of non-space characters of src (isspace) into dst,
+ * at most size - 1 of them, and a NUL; leading space gives "". A null src
+ * counts as empty; a size of 0 or a null dst writes nothing. */
+ZT_API void zt_getword(const char *src, char *dst, size_t size);
+
+/* A zero-filled block of the caller's size, owned by the record. */
+typedef struct DataView {
+    void *data;
+    uint32_t user1; /* set to 0 by DataViewNew, otherwise the caller's */
+    uint32_t user2;
+} DataView;
+
+/* Initialises view (null: a new record from malloc, null when that fails)
+ * with a new zero-filled block of size bytes (data null when that fails);
+ * a block that view held before is not released. */
+ZT_API DataView *DataViewNew(DataView *view, size_t size);
+/* Frees view's block (not the record, and data is left as it was). */
+ZT_API void DataViewDelete(DataView *view);
+
 /* ---- interfaces, routes, roles and ARP -------------------------------- */
 
 /* ---- linked list ------------------------------------------------------ */
