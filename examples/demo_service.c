@@ -338,6 +338,7 @@ int main(int argc, char **argv)
     }
     svc.name = argv[i];
     openlog(svc.name, LOG_PID | LOG_PERROR, LOG_DAEMON);
+    setlogmask(LOG_UPTO(LOG_INFO)); /* the library's debug records stay out */
 
     if (config && (svc.config_fd = open(config, O_RDONLY | O_CLOEXEC)) < 0) {
         syslog(LOG_ERR, "%s: %m", config);

@@ -1,0 +1,274 @@
+// The example service and the peer tools as processes: restart checks,
+// requests and events through ztrestart, commands through ztcmd, datagrams,
+// queue messages, shut-down by command and by signal, confinement, and the
+// peer's answers for services that are missing, dead or hung.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "zt_test.h"
+#include "zttools.h"
+
+namespace {
+
+std::string file_text(int fd)
+{
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+        text.append(chunk, static_cast<size_t>(n));
+    return text;
+}
+
+// A program of the build started in a child, with its output in memory
+// files; under an emulator on a foreign target.
+class Process {
+public:
+    Process(const char *program, const std::vector<std::string> &args, bool keep_leaks = true)
+        : out_(memfd_create("out", MFD_CLOEXEC)), err_(memfd_create("err", MFD_CLOEXEC))
+    {
+        std::vector<std::string> words;
+        std::istringstream emulator(ZT_EMULATOR);
+        for (std::string word; emulator >> word;)
+            words.push_back(word);
+        words.push_back(program);
+        words.insert(words.end(), args.begin(), args.end());
+        fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            std::vector<char *> argv;
+            for (std::string &word : words)
+                argv.push_back(word.data());
+            argv.push_back(nullptr);
+            dup2(out_, STDOUT_FILENO);
+            dup2(err_, STDERR_FILENO);
+            if (!keep_leaks)  // no /proc for the leak checker inside a sandbox
+                setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~Process()
+    {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            wait();
+        }
+        close(out_);
+        close(err_);
+    }
+    pid_t pid() const { return pid_; }
+    int wait()
+    {
+        while (status_ < 0 && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        }
+        return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    }
+    std::string out() const { return file_text(out_); }
+    std::string err() const { return file_text(err_); }
+
+private:
+    int out_, err_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun run(const char *program, const std::vector<std::string> &args)
+{
+    Process process(program, args);
+    int status = process.wait();
+    return {status, process.out(), process.err()};
+}
+
+double monotonic()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+bool wait_for_file(const std::string &path)
+{
+    struct stat status;
+    for (int i = 0; i < 1000; i++, usleep(10000))
+        if (stat(path.c_str(), &status) == 0)
+            return true;
+    return false;
+}
+
+// Waits up to 20 seconds for a syslog record from the service with this
+// message; every record seen meanwhile is kept.
+bool wait_for_record(std::vector<zt_test::SyslogRecord> &seen, int priority,
+                     const std::string &message)
+{
+    for (int i = 0; i < 2000; i++, usleep(10000)) {
+        for (zt_test::SyslogRecord &record : zt_test::take_syslog())
+            seen.push_back(record);
+        for (const zt_test::SyslogRecord &record : seen)
+            if (record.priority == priority && record.message == message)
+                return true;
+    }
+    return false;
+}
+
+constexpr int kInfo = LOG_DAEMON | LOG_INFO;
+constexpr int kNotice = LOG_DAEMON | LOG_NOTICE;
+
+class DemoServiceTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ZT_REQUIRE_ISOLATION();
+        zt_test::take_syslog();
+    }
+    // Starts the service and waits until its restart socket listens.
+    void start(const std::string &name, std::vector<std::string> options = {},
+               bool keep_leaks = true)
+    {
+        options.push_back(name);
+        service_ = std::make_unique<Process>(DEMO_SERVICE_PATH, options, keep_leaks);
+        ASSERT_TRUE(wait_for_file(RESTART_UDS_DIR "/" + name)) << service_->err();
+    }
+    ToolRun restart(const std::vector<std::string> &args) { return run(ZTRESTART_PATH, args); }
+    ToolRun command(const std::string &name, const std::string &text)
+    {
+        return run(ZTCMD_PATH, {name, text});
+    }
+    std::unique_ptr<Process> service_;
+    std::vector<zt_test::SyslogRecord> records_;
+};
+
+TEST_F(DemoServiceTest, AnswersPeersAndStopsOnCommand)
+{
+    FILE *config = fopen("/tmp/demo.conf", "w");
+    fputs("# what this service uses\ninterface eth1 *\nroute - 10.0.0.0/8\n", config);
+    fclose(config);
+    start("alpha", {"--idle", "1", "--config", "/tmp/demo.conf"});
+    ASSERT_TRUE(wait_for_record(records_, kInfo, "heartbeat 1"));
+
+    ToolRun check = restart({"alpha", "check", "interface", "eth1", "down", "7"});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, "check: 1 (the last decided property concerns the service)\n");
+    check = restart({"alpha", "check", "route", "-", "10.0.0.0/8", "0", "interface", "eth2", "up",
+                     "1"});
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+
+    ToolRun request = restart({"alpha", "request"});
+    EXPECT_EQ(request.status, 0);
+    EXPECT_EQ(request.out, "request: 3 (restarted)\n");
+    EXPECT_TRUE(wait_for_record(records_, kNotice,
+                                "restart request: configuration reloaded with 2 properties"));
+
+    ToolRun event = restart({"alpha", "event", "9", "link", "eth1", "down"});
+    EXPECT_EQ(event.status, 0);
+    EXPECT_EQ(event.out, "event 9: 0\n");
+    EXPECT_TRUE(wait_for_record(records_, kNotice, "event 9: link eth1 down"));
+
+    // Its own datagram socket, watched by the loop.
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un me = {AF_UNIX, "/tmp/peer.sock"}, it = {AF_UNIX, "/tmp/demo_service/alpha"};
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&me), sizeof me), 0);
+    ASSERT_EQ(sendto(fd, "ping", 4, 0, reinterpret_cast<sockaddr *>(&it), sizeof it), 4);
+    char reply[64] = "";
+    struct timeval bound = {20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    EXPECT_EQ(recv(fd, reply, sizeof reply - 1, 0), 9);
+    EXPECT_STREQ(reply, "pong ping");
+    close(fd);
+
+    // A queue message, logged at the next heartbeat.
+    ztmsg_message message = {5, 5, 0, "hello"};
+    ASSERT_EQ(ztmsg_send("alpha", &message), 0);
+    EXPECT_TRUE(wait_for_record(records_, kInfo,
+                                "message type 5 from " + std::to_string(getpid()) + ": hello"));
+
+    ToolRun stats = command("alpha", "stats");
+    EXPECT_EQ(stats.status, 0);
+    EXPECT_NE(stats.out.find("datagrams=1 messages=1"), std::string::npos) << stats.out;
+
+    ToolRun stop = command("alpha", "stop");
+    EXPECT_EQ(stop.out, "stopping\n");
+    EXPECT_EQ(service_->wait(), 0) << service_->err();
+    EXPECT_TRUE(wait_for_record(records_, kNotice, "stopped"));
+
+    ToolRun gone = restart({"alpha", "request"});
+    EXPECT_EQ(gone.status, 69);
+    EXPECT_EQ(gone.err, "ztrestart: service alpha: no such service (No such file or directory)\n");
+}
+
+TEST_F(DemoServiceTest, StopsOnTermAndInt)
+{
+    for (int sig : {SIGTERM, SIGINT}) {
+        start("beta", {"--idle", "30"});
+        ASSERT_TRUE(wait_for_record(records_, kInfo, "heartbeat 1"));
+        kill(service_->pid(), sig);
+        EXPECT_EQ(service_->wait(), 0) << service_->err();
+        EXPECT_TRUE(
+            wait_for_record(records_, kNotice, "signal " + std::to_string(sig) + ": shutting down"));
+        records_.clear();
+    }
+}
+
+TEST_F(DemoServiceTest, ConfinedServiceStillAnswers)
+{
+    start("gamma", {"--idle", "1", "--sandbox"}, false);
+    ASSERT_TRUE(wait_for_record(records_, kNotice,
+                                "confined to /tmp/sandbox/gamma as uid " +
+                                    std::to_string(get_nobody_uid())));
+    EXPECT_EQ(restart({"gamma", "request"}).status, 0);
+    EXPECT_EQ(command("gamma", "stop").status, 0);
+    EXPECT_EQ(service_->wait(), 0) << service_->err();
+}
+
+TEST_F(DemoServiceTest, PeerToolFailsClearlyAndInBoundedTime)
+{
+    // A socket file that nobody listens on.
+    mkdir(RESTART_UDS_DIR, 0700);
+    int dead = socket(AF_UNIX, SOCK_STREAM, 0);
+    struct sockaddr_un address = {AF_UNIX, RESTART_UDS_DIR "/dead"};
+    ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    close(dead);
+    ToolRun refused = restart({"dead", "request"});
+    EXPECT_EQ(refused.status, 69);
+    EXPECT_EQ(refused.err, "ztrestart: service dead: not listening (Connection refused)\n");
+
+    // A service that listens but never answers.
+    int hung = restart_server("hung");
+    ASSERT_GE(hung, 0);
+    double start = monotonic();
+    ToolRun late = restart({"--timeout", "1", "hung", "event", "3"});
+    EXPECT_LT(monotonic() - start, 10.0);
+    EXPECT_EQ(late.status, 75);
+    EXPECT_EQ(late.err, "ztrestart: service hung: no reply in time\n");
+    close(hung);
+
+    for (const std::vector<std::string> &bad :
+         {std::vector<std::string>{"x", "check", "a", "b", "c"},
+          {"x", "check", "a", "b", "c", "-1"}, {"x", "event"}, {"x", "poke"},
+          {"--timeout", "0", "x", "request"}, {"a/b", "request"}})
+        EXPECT_EQ(restart(bad).status, 64) << bad[1];
+    ToolRun help = restart({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+}
+
+}  // namespace
