@@ -98,6 +98,9 @@ TEST(Hash, ReadyMadeCallbacksGiveTheirExactValues)
 TEST(Hash, DuplicatesNegativeKeysAndProbingLookups)
 {
     EXPECT_EQ(Table(-5).t->size, 127);
+    errno = 0;
+    EXPECT_EQ(hash_create(7, hash_int, nullptr, nullptr), nullptr);
+    EXPECT_EQ(errno, EINVAL);
     Table table(0);
     hash_table *t = table.t;
     int one = 1, negative = -100;

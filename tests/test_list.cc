@@ -50,6 +50,11 @@ std::vector<int> chain(const list_link *first)
     return out;
 }
 
+int same_value(const void *key, void *elem)
+{
+    return value_of(key) == value_of(elem) ? 0 : 1;
+}
+
 template <typename F> int iterate(list_link **list, F fn)
 {
     auto call = [](void *elem, int position, void *f) {
@@ -68,7 +73,9 @@ TEST(List, ChangesDuringIterationsAreMarksUntilTheOutermostEnds)
             list_push(&values[0], &l.first);  // not visited; takes the count over
             EXPECT_EQ(l.first->iter_count, 1);
             list_append(&values[5], &l.first);  // visited
-            EXPECT_EQ(list_del_link(&values[3], &l.first), 1);
+            int three = 3;  // found by value; the marked link is passed over next time
+            EXPECT_EQ(list_del(&three, &l.first, same_value), &values[3]);
+            EXPECT_EQ(list_del(&three, &l.first, same_value), nullptr);
             EXPECT_EQ(list_length(l.first), 5);
             EXPECT_EQ(list_peek(l.first->next->next->next), &values[4]);
             iterate(&l.first, [&](void *, int) {
@@ -131,12 +138,12 @@ TEST(List, InsertPlacements)
     List l({});
     answer = 0;  // would refuse, but an empty list asks nothing
     ASSERT_NE(list_insert(&values[5], &l.first, fixed), nullptr);
-    const std::pair<int, int> cases[] = {{6, 2}, {7, 1}, {4, -1}, {8, 0}};
+    const std::pair<int, int> cases[] = {{6, 1}, {7, 1}, {4, -1}, {8, 2}, {9, 0}};
     for (auto [v, a] : cases) {
         answer = a;
         EXPECT_EQ(list_insert(&values[v], &l.first, fixed) != nullptr, a != 0);
     }
-    EXPECT_EQ(chain(l.first), (std::vector<int>{4, 5, 7, 6}));
+    EXPECT_EQ(chain(l.first), (std::vector<int>{4, 5, 7, 6, 8}));
 }
 
 TEST(List, AllocationFailuresLeaveTheListAsItWas)

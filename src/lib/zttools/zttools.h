@@ -275,7 +275,7 @@ ZT_API int atobDecode(ATOB_State *state, char *buf, int *len);
  * kept in the first link, and while it is not 0 a removal only marks the
  * link (LIST_LINK_REMOVED). The call that brings the count back to 0 unlinks
  * and frees the marked links (the purge). Searches, counts and walks pass
- * over marked links. The functions write nothing to errno, and a null
+ * over marked links. No errno is set but the allocator's, and a null
  * callback makes a call do nothing (its null or 0 result). */
 #define LIST_LINK_REMOVED 2
 
