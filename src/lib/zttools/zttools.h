@@ -379,7 +379,180 @@ ZT_API void DataViewDelete(DataView *view);
 
 /* ---- linked list ------------------------------------------------------ */
 
+/* A doubly linked list of caller-owned elements, which it never copies,
+ * looks at or frees. There is no list record: the caller keeps a pointer to
+ * the first link (null: empty list); functions that may change the first
+ * link take its address (the handle), the others a link to start from.
+ *
+ * Removal is safe during iteration: the number of iterations in progress is
+ * kept in the first link, and while it is not 0 a removal only marks the
+ * link (LIST_LINK_REMOVED). The call that brings the count back to 0 unlinks
+ * and frees the marked links (the purge). Searches, counts and walks pass
+ * over marked links. No errno is set but the allocator's, and a null
+ * callback makes a call do nothing (its null or 0 result). */
+#define LIST_LINK_REMOVED 2
+
+typedef struct list_link {
+    void *elem;                 /* the caller's element; may be null */
+    uint8_t flags;              /* 0 or LIST_LINK_REMOVED */
+    uint16_t iter_count;        /* iterations in progress; only the first link's counts */
+    struct list_link *prev;     /* null in the first link */
+    struct list_link *next;     /* null in the last link */
+} list_link;
+
+/* placement(new element, element of a link): 0 equal (do not insert), -1
+ * insert before that link, 1 insert right after it, any other value: go on
+ * to the next link. A callback that keeps a list ascending returns -1, 0 or
+ * 2 (not 1, which would put the element right after the first smaller one). */
+typedef int (*list_placement_fn)(void *new_elem, void *elem);
+/* match(key, element): 0 when the element matches. */
+typedef int (*list_match_fn)(const void *key, void *elem);
+/* Iteration callbacks get the element and its position: the index of its
+ * link counted from the first link, marked links and links holding null
+ * included (so the positions seen can have gaps). list_iterate stops at a
+ * non-zero result; list_iterate_del removes the link for a non-zero one. */
+typedef int (*list_iter_fn)(void *elem, int position, void *arg);
+typedef int (*list_iter_del_fn)(void *elem, int position, void *arg1, void *arg2);
+
+/* New link in front of the list, or at its end: the new link, or null
+ * (list unchanged) for a null handle or when memory runs out. A link pushed
+ * in front takes over the iteration count. */
+ZT_API list_link *list_push(void *elem, list_link **list);
+ZT_API list_link *list_append(void *elem, list_link **list);
+/* Walks the links from the first (marked ones included) asking placement
+ * where elem goes; past the last link it is appended. The placement is not
+ * asked on an empty list. The new link, or null for a null handle, an equal
+ * element, or when memory runs out (list unchanged). */
+ZT_API list_link *list_insert(void *elem, list_link **list, list_placement_fn placement);
+/* Removes the first unmarked link and returns its element; null for a null
+ * handle or when no unmarked link is left. (Outside an iteration that is the
+ * first link; inside one, successive pops take successive elements.) */
+ZT_API void *list_pop(list_link **list);
+/* Removes the first unmarked link whose element matches the key (match is
+ * also called for marked links, whose result is ignored) and returns its
+ * element; null if none matched. */
+ZT_API void *list_del(const void *key, list_link **list, list_match_fn match);
+/* Removes the first unmarked link holding exactly this pointer: 1, or 0 if
+ * none does; -1 for a null handle or an empty list. */
+ZT_API int list_del_link(const void *elem, list_link **list);
+/* From link on, the first element that list_peek yields and that matches;
+ * null if none. match also sees the null that list_peek yields for a link
+ * holding null or at the end (then the search ends). */
+ZT_API void *list_find_element(const void *key, list_link *link, list_match_fn match);
+/* From link on, the first link whose list_peek is exactly elem; null if none. */
+ZT_API list_link *list_find_link(const void *elem, list_link *link);
+/* Calls callback for each unmarked link holding an element, from the first
+ * link on, with the iteration count raised: the callback may push, append,
+ * insert and remove (links pushed in front are not visited, links added
+ * behind are). Returns the first non-zero result (which ends the walk), or 0;
+ * the purge runs at the end either way. */
+ZT_API int list_iterate(list_link **list, list_iter_fn callback, void *arg);
+/* The same walk, never stopped early; each link whose callback result is
+ * non-zero is removed (its element is not freed). */
+ZT_API void list_iterate_del(list_link **list, list_iter_del_fn callback, void *arg1, void *arg2);
+/* Unmarked links from link to the end (links holding null count); 0 for null. */
+ZT_API int list_length(list_link *link);
+/* New null-terminated table (free it) of the elements of the unmarked links
+ * from link on, in order, stopping before the first null element; their
+ * number goes to *count when count is not null. Null when memory runs out
+ * (*count is then not written). */
+ZT_API void **list_2_table(list_link *link, int *count);
+/* The element of the first unmarked link at or after link; null if none. */
+ZT_API void *list_peek(list_link *link);
+/* The first unmarked link strictly after link; null if none. */
+ZT_API list_link *list_next(list_link *link);
+/* A walk of one's own with list_peek and list_next that may remove links:
+ * list_iter_set on the first link before, list_iter_clear on the handle
+ * after, which purges when the count gets back to 0. At most 65535
+ * iterations may be in progress on one list. list_iter_set of null and
+ * list_iter_clear of an empty list do nothing, nor does a clear lower a
+ * count that is already 0. */
+ZT_API void list_iter_set(list_link *link);
+ZT_API void list_iter_clear(list_link **list);
+
 /* ---- hash table ------------------------------------------------------- */
+
+/* A chained hash table of caller-owned keys and data, with a bucket count
+ * fixed at creation (no growth: create large tables with a fitting count).
+ * Each bucket is a list of hash_entry records, newest first; equal keys are
+ * not merged, every hash_add makes an entry. The table frees only its own
+ * records, never keys or data. Iteration callbacks may add, look up and
+ * delete entries of the same table: deleted entries vanish from lookups at
+ * once, their links are freed when the walk of their bucket ends. */
+typedef struct hash_entry {
+    const void *key;
+    void *data;
+    uintptr_t metadata;  /* the caller's word: 0 until hash_set_metadata */
+} hash_entry;
+
+/* hash(key): any int. */
+typedef int (*hash_key_fn)(const void *key);
+/* index(hash value, bucket count, bucket array): a bucket index from 0 to
+ * count - 1; any other value means the key has no bucket. */
+typedef int (*hash_index_fn)(int hash, int count, list_link **buckets);
+/* compare(key sought, entry's key): 0 when equal. */
+typedef int (*hash_compare_fn)(const void *key, const void *entry_key);
+/* Iteration callbacks get the entry's data and its position in its bucket
+ * (counted as for lists). */
+typedef int (*hash_iter_fn)(void *data, int position, void *arg);
+typedef int (*hash_iter_del_fn)(void *data, int position, void *arg1, void *arg2);
+
+typedef struct hash_table {
+    int32_t size;                /* number of buckets, at least 1 */
+    hash_key_fn hash_fn;
+    hash_index_fn index_fn;
+    hash_compare_fn compare_fn;
+    list_link **buckets;         /* size lists of hash_entry */
+} hash_table;
+
+/* A table of count buckets (127 when count is 0 or below); index null
+ * selects hash_mult_func. Null when memory runs out, or with errno EINVAL
+ * when hash or compare is null. */
+ZT_API hash_table *hash_create(int count, hash_key_fn hash, hash_index_fn index,
+                               hash_compare_fn compare);
+/* Adds an entry in front of the key's bucket (index(hash(key))): the bucket
+ * index, or -1 with errno EINVAL (null table), EDOM (no bucket for the key)
+ * or ENOMEM; the table is then unchanged. */
+ZT_API int hash_add(hash_table *table, const void *key, void *data);
+/* The data of the newest entry whose key compares equal; null if none (or
+ * when its data is null). */
+ZT_API void *hash_find_element(hash_table *table, const void *key);
+/* The metadata of that entry; 0 if none. */
+ZT_API uintptr_t hash_get_metadata(hash_table *table, const void *key);
+/* Sets the metadata of every entry whose key compares equal. */
+ZT_API void hash_set_metadata(hash_table *table, const void *key, uintptr_t value);
+/* Calls callback for every entry, bucket by bucket from index 0, newest
+ * first; returns the first non-zero result (which ends the walk), or 0. */
+ZT_API int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg);
+/* Calls callback for every entry; the entries it returns non-zero for are
+ * removed (free their key and data in the callback if they are yours).
+ * Always 0. */
+ZT_API int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1,
+                            void *arg2);
+/* Number of entries; -1 for a null table. */
+ZT_API int hash_length(hash_table *table);
+/* Removes every entry whose key compares equal. Always 0. */
+ZT_API int hash_del_element(hash_table *table, const void *key);
+/* Frees the table and its entries (not keys or data); null does nothing. */
+ZT_API void hash_del(hash_table *table);
+
+/* Ready-made callbacks. hash_int: the int32_t the key points to (-1 for
+ * null). hash_atoi: the sum of (signed char) c + 65599 over the string's
+ * characters, wrapping (0 for "", 197091 for "abc"); -1 for null.
+ * hash_intcmp: 0, 1 or -1 as the first int32_t is equal to, greater or
+ * smaller than the second (null is equal to null and smaller than any). */
+ZT_API int hash_int(const void *key);
+ZT_API int hash_atoi(const void *key);
+ZT_API int hash_intcmp(const void *a, const void *b);
+/* Index callbacks. hash_mult_func: the fractional part (signed) of hash *
+ * 0.6180339887 times count, truncated; -1 when outside 0 .. count - 1 (most
+ * negative hash values); the bucket array is not looked at.
+ * hash_double_func: h = hash % count if that bucket is empty, else the first
+ * empty bucket of (h + k * (h + 1)) % count for k = 1 .. count - 1, else h;
+ * -1 with errno EDOM for a negative remainder (or a count below 1). A null
+ * bucket array counts as all empty. */
+ZT_API int hash_mult_func(int hash, int count, list_link **buckets);
+ZT_API int hash_double_func(int hash, int count, list_link **buckets);
 
 /* ---- balanced tree ---------------------------------------------------- */
 
