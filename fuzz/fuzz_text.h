@@ -29,7 +29,10 @@ public:
             text_[length] = '\0';
     }
     ~HeapText() { free(text_); }
-    HeapText(HeapText &&other) noexcept : length_(other.length_), text_(other.text_) { other.text_ = nullptr; }
+    HeapText(HeapText &&other) noexcept : length_(other.length_), text_(other.text_)
+    {
+        other.text_ = nullptr;
+    }
     HeapText(const HeapText &) = delete;
     HeapText &operator=(const HeapText &) = delete;
     char *get() const { return text_; }

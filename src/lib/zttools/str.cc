@@ -132,6 +132,10 @@ extern "C" {
 
 char *zt_buildstr(char *base, const char *format, ...)
 {
+    if (!format) {
+        errno = EINVAL;
+        return nullptr;
+    }
     errno = 0;
     zt::MallocPtr<char> text;
     int size = kBuildStep;
@@ -173,6 +177,8 @@ char *zt_buildstr(char *base, const char *format, ...)
 
 char *strnappend(char **dst, const char *src, size_t n)
 {
+    if (!dst || !src)
+        return nullptr;
     size_t take = strnlen(src, n);
     if (!*dst) {
         *dst = strndup(src, take);
@@ -193,11 +199,13 @@ char *strnappend(char **dst, const char *src, size_t n)
 
 char *strappend(char **dst, const char *src)
 {
-    return strnappend(dst, src, strlen(src));
+    return src ? strnappend(dst, src, strlen(src)) : nullptr;
 }
 
 char *strprepend(char **dst, const char *prefix)
 {
+    if (!dst || !prefix)
+        return nullptr;
     if (!*dst) {
         *dst = strdup(prefix);
         return *dst;
@@ -216,6 +224,8 @@ char *strprepend(char **dst, const char *prefix)
 
 char *strduptruncate(const char *s, size_t max, const char *extra)
 {
+    if (!s)
+        return nullptr;
     size_t extra_length = extra ? strlen(extra) : 0;
     if (strlen(s) + extra_length < max)
         return strdup(s);
@@ -252,7 +262,7 @@ char *strjoin(const Array *array, const char *sep)
 
 char *strstripspace(const char *s)
 {
-    if (*s == '\0')
+    if (!s || *s == '\0')
         return nullptr;
     char *result = nullptr;
     for (;;) {
@@ -370,11 +380,13 @@ char *GetWord(char **cursor, const char *delims)
 
 char *firstword(const char *s)
 {
-    return const_cast<char *>(skip_classified_space(s));
+    return s ? const_cast<char *>(skip_classified_space(s)) : nullptr;
 }
 
 char *nextword(const char *s)
 {
+    if (!s)
+        return nullptr;
     while (*s && !is_classified_space(*s))
         s++;
     return firstword(s);

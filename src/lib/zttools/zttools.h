@@ -220,12 +220,19 @@ ZT_API void ArrayEnum(Array *array, ArrayEnumFn fn);
 
 /* ---- strings: building, words, patterns, address text ----------------- */
 
+/* Where a string argument is required, a null one does nothing and gives
+ * null (or 0, or -1, as each function says). */
+
 /* Formats into a new heap string, or appends the text to base (which is then
- * reallocated: use only the result). Null on failure, with errno; base is
- * then untouched. */
+ * reallocated: use only the result). The text is formatted into a buffer of
+ * 512 bytes, or of the first multiple of 512 that holds it. Null on failure,
+ * with errno (the allocator's or the formatter's, EOVERFLOW for a text too
+ * long for an int, EINVAL for a null format); base is then untouched. */
 ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((format(printf, 2, 3)));
 /* Append to, or prepend to, the heap string *dst (null counts as empty);
- * *dst may move. Return the new *dst. */
+ * *dst may move. Return the new *dst, or null when memory runs out (*dst is
+ * then unchanged). strnappend takes at most n bytes of src and makes room
+ * for all n. */
 ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
