@@ -50,9 +50,14 @@ template <typename Make> void null_or_whole(Make make, const std::string &whole)
 TEST(BuildStr, FormatsInSteps512AndAppendsToABase)
 {
     EXPECT_EQ(take(zt_buildstr(nullptr, "%s%s", "/tmp/ztmsg/", "name")), "/tmp/ztmsg/name");
-    for (int length : {511, 512, 1023, 5000}) {
+    // One buffer per attempt: 512 bytes, then the first multiple that fits.
+    for (auto [length, attempts] : {std::pair{511, 1u}, {512, 2u}, {1023, 2u}, {1024, 2u}, {5000, 2u}}) {
         const std::string text(length, 'x');
-        EXPECT_EQ(take(zt_buildstr(nullptr, "%s", text.c_str())), text);
+        failalloc::arm(UINT_MAX, failalloc::Mode::once);
+        char *built = zt_buildstr(nullptr, "%s", text.c_str());
+        failalloc::disarm();
+        EXPECT_EQ(failalloc::calls(), attempts) << length;
+        EXPECT_EQ(take(built), text);
         EXPECT_EQ(take(zt_buildstr(strdup("ab"), "%s", text.c_str())), "ab" + text);
     }
     // A failure gives null and leaves the base with the caller.
