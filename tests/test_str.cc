@@ -136,6 +136,20 @@ TEST(StrEdit, ByteBuffersShiftAndUnshift)
     EXPECT_EQ(block, nullptr);
 }
 
+TEST(StrEdit, NullStringsGiveNullOrNothing)
+{
+    char *s = nullptr;
+    EXPECT_EQ(strappend(&s, nullptr), nullptr);
+    EXPECT_EQ(strprepend(nullptr, "x"), nullptr);
+    EXPECT_EQ(strduptruncate(nullptr, 3, nullptr), nullptr);
+    EXPECT_EQ(strstripspace(nullptr), nullptr);
+    EXPECT_EQ(TagReplace(nullptr, '%', nullptr), nullptr);
+    EXPECT_EQ(ParseNumRange("1", nullptr), nullptr);
+    EXPECT_EQ(IsValidStr(nullptr, -1, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(firstword(nullptr), nullptr);
+    EXPECT_EQ(resize(nullptr, 8), nullptr);
+}
+
 Words tokens_of(const char *text, int *n = nullptr)
 {
     Words out;
@@ -261,7 +275,7 @@ TEST(Validation, CheckSigComparesBeginnings)
         const char *data;
         int nocase, result;
     } const cases[] = {{"GET /", 0, 0}, {"get /", 0, 1}, {"get /", 1, 0},
-                       {"PO", 0, 0},    {"PUT", 0, 1},   {"", 0, -1}};
+                       {"PO", 0, 0},    {"PUT", 0, 1},   {"put", 1, 1}, {"", 0, -1}};
     for (const Case &c : cases)
         EXPECT_EQ(CheckSig(c.data, strlen(c.data), &sigs, c.nocase), c.result) << c.data;
     ArrayDelete(&sigs);
