@@ -159,17 +159,181 @@ ZT_API int zt_basename(const char *path, char sep, char **base);
 
 /* ---- pointer arrays --------------------------------------------------- */
 
+/* A growable vector of pointer-sized values (pointers the caller owns, or
+ * integers stored in their place). When elems is not null it has exactly
+ * count + 1 slots, the last one null, so that it can also be walked as a
+ * null-terminated list. Counting operations (ArrayNumElements, ArrayGet,
+ * ArraySet, ArrayPush, ArraySort, ArrayDup) go by count; walking ones
+ * (ArrayMatchNum, ArrayMatch, ArraysMatch, ArrayEnum, ArrayDeleteElement,
+ * strjoin, CheckSig) stop at the first null slot, so a stored null or 0
+ * ends them early. The array allocates only its vector (and, on request,
+ * the record); it never touches what the elements point to. A null record
+ * is accepted everywhere: it reads as empty and is never written. None of
+ * the operations reports an allocation failure: a push that cannot grow the
+ * vector leaves the array as it was. */
+typedef struct Array {
+    void **elems;    /* count + 1 slots, or null when empty */
+    uint32_t count;  /* number of elements */
+} Array;
+
+/* Non-zero (only the low 8 bits count) when element matches key. */
+typedef uint8_t (*ArrayMatchFn)(void *key, void *element);
+/* Called for one element of array; the result is ignored. */
+typedef int (*ArrayEnumFn)(Array *array, void *element);
+
+/* Empties array (without releasing a vector it may hold: use ArrayDelete on
+ * a used one) and returns it; with null, a new record from malloc (null
+ * when memory runs out), released by the caller with free. */
+ZT_API Array *ArrayNew(Array *array);
+/* Releases the vector and empties the record (not freed, nor the elements). */
+ZT_API void ArrayDelete(Array *array);
+ZT_API uint32_t ArrayNumElements(const Array *array);
+/* The element at index, a negative index counting from the end (-1 is the
+ * last); null out of range. */
+ZT_API void *ArrayGet(const Array *array, int index);
+/* Replaces the element at index (0 to count - 1); does nothing outside. */
+ZT_API void ArraySet(Array *array, int index, void *value);
+/* Appends value, growing the vector by exactly one slot. */
+ZT_API void ArrayPush(Array *array, void *value);
+/* A shallow copy of src's count + 1 slots into dst (expected empty; a
+ * vector it holds is replaced, not released), made by ArrayNew(NULL) when
+ * dst is null. src null: dst unchanged. Returns dst (empty when the copy
+ * cannot be allocated). */
+ZT_API Array *ArrayDup(const Array *src, Array *dst);
+/* Index of the first element for which fn(key, element) is true, or -1. */
+ZT_API int ArrayMatchNum(const Array *array, void *key, ArrayMatchFn fn);
+/* The first true result of fn(key, element) as fn returned it, or 0. */
+ZT_API uint8_t ArrayMatch(const Array *array, void *key, ArrayMatchFn fn);
+/* The identity ArrayMatchFn: 1 when a equals b. */
+ZT_API uint8_t ArrayElemsMatch(void *a, void *b);
+/* Removes the first occurrence of element, keeping the order; returns its
+ * index, or -1 when it is not there. The vector is not shrunk. */
+ZT_API int ArrayDeleteElement(Array *array, void *element);
+/* 1 when both hold the same values in the same order (both null: 1; one
+ * null: 0; no vector counts as empty). */
+ZT_API int ArraysMatch(const Array *a, const Array *b);
+/* qsort of the count elements with cmp, which gets pointers to slots. */
+ZT_API void ArraySort(Array *array, int (*cmp)(const void *, const void *));
+/* Calls fn(array, element) for each element in order; fn must not add or
+ * remove elements. */
+ZT_API void ArrayEnum(Array *array, ArrayEnumFn fn);
+
 /* ---- strings: building, words, patterns, address text ----------------- */
 
+/* Where a string argument is required, a null one does nothing and gives
+ * null (or 0, or -1, as each function says). */
+
 /* Formats into a new heap string, or appends the text to base (which is then
- * reallocated: use only the result). Null on failure, with errno; base is
- * then untouched. */
+ * reallocated: use only the result). The text is formatted into a buffer of
+ * 512 bytes, or of the first multiple of 512 that holds it. Null on failure,
+ * with errno (the allocator's or the formatter's, EOVERFLOW for a text too
+ * long for an int, EINVAL for a null format); base is then untouched. */
 ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((format(printf, 2, 3)));
 /* Append to, or prepend to, the heap string *dst (null counts as empty);
- * *dst may move. Return the new *dst. */
+ * *dst may move. Return the new *dst, or null when memory runs out (*dst is
+ * then unchanged). strnappend takes at most n bytes of src and makes room
+ * for all n. */
 ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
+/* A copy of s; when strlen(s) + strlen(extra) reaches max, at most
+ * max - strlen(extra) bytes of it (all of it when extra is longer than max)
+ * followed by "...". extra (may be null) is not copied: it is the room kept
+ * for text the caller puts beside the result. */
+ZT_API char *strduptruncate(const char *s, size_t max, const char *extra);
+/* The elements of array (up to the first null one) joined with sep (null:
+ * nothing) between neighbours; an empty array gives "". */
+ZT_API char *strjoin(const Array *array, const char *sep);
+/* A copy of s in which every run of white space that starts with a CR, LF,
+ * tab or space becomes one space (not trimmed); null for an empty s. */
+ZT_API char *strstripspace(const char *s);
+/* A heap byte buffer held as a block pointer and a length (exactly that
+ * many bytes; null and 0 when empty). memshift removes n bytes from the
+ * front (all of them, or more, releases the block); memunshift opens n
+ * bytes at the front for the caller to fill. A negative n, or one that
+ * would overflow the length, changes nothing; so does a failed allocation
+ * in memunshift. */
+ZT_API void memshift(void **buf, int *len, int n);
+ZT_API void memunshift(void **buf, int *len, int n);
+/* free(p) unless p is null. */
+ZT_API void drop(void *p);
+/* realloc of *pp to size, stored back in *pp; null (pp null, or memory ran
+ * out: the old block is then released and *pp is null). */
+ZT_API void *resize(void **pp, size_t size);
+
+/* Splits text into words separated by CR, LF, tab or space (a vertical tab
+ * or form feed is part of a word). A word starting with ' or " runs to the
+ * next same quote (or the end) and may hold anything; the closing quote
+ * also ends it when more follows directly, and an empty quoted word is no
+ * word. Returns one block, released with zt_tokens_free or free: *count + 1
+ * pointer slots (the last null) and then a copy of text that the tokens
+ * point into. Null for a null text (*count 0) or when memory runs out
+ * (*count is still the number of words). count may be null. Traces each
+ * word at diagnostic level 4. */
+ZT_API char **zt_str2tokens(const char *text, int *count);
+ZT_API void zt_tokens_free(char **tokens);
+/* The next word of *cursor up to the first character of delims, as a new
+ * string; *cursor moves past the run of delimiters after it, or becomes
+ * null at the last word. Null when cursor or *cursor is null, or when
+ * memory runs out (ENOMEM, *cursor unchanged). A string ending in
+ * delimiters gives a last empty word. The string is not modified. */
+ZT_API char *GetWord(char **cursor, const char *delims);
+/* Pointers into s (isspace white space): its first non-space character,
+ * and the start of the word after the one at s; each may be the NUL. */
+ZT_API char *firstword(const char *s);
+ZT_API char *nextword(const char *s);
+/* Moves *cursor past isspace white space; a null cursor or *cursor is left. */
+ZT_API void SkipSpace(char **cursor);
+/* 1 when each of the first maxlen characters of s (all, for a negative
+ * maxlen) has no bit outside mask (0: any) and is accepted by accept (given
+ * the character as a signed char, like isalnum) or else occurs in allowed;
+ * without either only the mask applies. 0 otherwise. */
+ZT_API int IsValidStr(const char *s, int maxlen, uint8_t mask, const char *allowed,
+                      int (*accept)(int));
+/* Whether the len bytes of data begin with one of sigs, each signature a
+ * length byte L (0 to 127) and L bytes; a data shorter than a signature
+ * matches a beginning of it. nocase compares with tolower. 0 match, 1 no
+ * match, -1 nothing compared (len 0, or every signature empty); 1 for a
+ * null or empty sigs. A signature whose length byte is above 127 is skipped
+ * like an empty one. */
+ZT_API int CheckSig(const void *data, uint32_t len, const Array *sigs, int nocase);
+
+/* 1 when a and b are equal ignoring case, else 0. */
+ZT_API int Match(const char *a, const char *b);
+/* 1 when s equals pattern ignoring case or, when pattern has an asterisk,
+ * begins with the part before it (the rest of pattern is not looked at);
+ * else 0. -1 when exactly one of them is null, 0 when both are. */
+ZT_API int MatchPattern(const char *s, const char *pattern);
+/* Appends to out the numbers text lists: items such as "7" or "10-12"
+ * separated by white space or commas, "#" starting a comment up to the line
+ * end. Returns out, or null (what was appended stays) on a bad character
+ * after a number, a second hyphen in an item, a number outside the int
+ * range (ERANGE), or when memory runs out (ENOMEM). A range whose end is
+ * below its start adds nothing; a position without digits reads as 0. A
+ * null text counts as empty; a null out gives null. Read by count: 0 is a
+ * valid element. */
+ZT_API Array *ParseNumRange(const char *text, Array *out);
+
+/* One entry of a TagReplace table; a table ends with a tag of 0. */
+typedef struct TagEntry {
+    char tag;
+    const char *replacement; /* null removes the tag */
+} TagEntry;
+
+/* text with each tagchar followed by a character c replaced by the first
+ * table entry for c (a doubled tagchar stands for itself), as a new heap
+ * string. Null for a null text, a tag without an entry (a tagchar at the
+ * end included), when memory runs out, and when nothing at all was
+ * produced (an empty text); a tagchar of 0 leaves text as it is. */
+ZT_API char *TagReplace(const char *text, char tagchar, const TagEntry *table);
+
+/* A zeroed bit set of (nbits - 1) / 8 + 1 bytes (one byte for 0 bits); bit i
+ * is bit i % 8 of byte i / 8. Null when memory runs out. */
+ZT_API uint8_t *BitsNew(size_t nbits);
+/* Sets in bits (or a new set of strlen(s) bits when bits is null) the bit
+ * of each '1' in s, the last character standing for bit 0; other bits stay.
+ * Returns bits, or null when a new set cannot be allocated. */
+ZT_API uint8_t *StrToBits(const char *s, uint8_t *bits);
 
 /* Address text. Numeric addresses and masks here are in host order, the
  * first dotted part in the top byte (10.1.2.3 is 0x0A010203); a prefix
