@@ -10,15 +10,30 @@
 namespace {
 
 // A record that ztcq_init set up and ztcq_destroy has not cleared: only then
-// are the slots there and the indexes taken modulo a capacity above 0.
+// are the slots there and a capacity above 0 for the indexes to wrap at.
 bool usable(const ztcq_queue *queue)
 {
     return queue && queue->slots && queue->capacity > 0;
 }
 
+// The slot after index, wrapping to 0: (index + 1) modulo the capacity,
+// without a division.
 int32_t next(const ztcq_queue *queue, int32_t index)
 {
-    return (index + 1) % queue->capacity;
+    return index + 1 == queue->capacity ? 0 : index + 1;
+}
+
+// The next free slot, counted as an item at once.
+ztcq_slot *hand_out(ztcq_queue *queue)
+{
+    ztcq_slot *slot = &queue->slots[queue->write_index];
+    queue->write_index = next(queue, queue->write_index);
+    // Caught up with the oldest item: the queue was full, and that item goes.
+    if (queue->write_index == queue->read_index)
+        queue->read_index = next(queue, queue->read_index);
+    if (queue->count < queue->capacity - 1)
+        queue->count++;
+    return slot;
 }
 
 // The oldest item's slot, which leaves the queue when take is set.
@@ -69,13 +84,7 @@ int ztcq_enqueue(ztcq_queue *queue, ztcq_slot **slot)
 {
     if (!usable(queue) || !slot)
         return ZTCQ_ERROR;
-    *slot = &queue->slots[queue->write_index];
-    queue->write_index = next(queue, queue->write_index);
-    // Caught up with the oldest item: the queue was full, and that item goes.
-    if (queue->write_index == queue->read_index)
-        queue->read_index = next(queue, queue->read_index);
-    if (queue->count < queue->capacity - 1)
-        queue->count++;
+    *slot = hand_out(queue);
     return ZTCQ_OK;
 }
 
@@ -95,8 +104,7 @@ int ztcq_copyto_queue(ztcq_queue *queue, const void *bytes, int len)
         return ZTCQ_ERROR;
     if (len > queue->slot_size)
         return ZTCQ_TOO_LONG;
-    ztcq_slot *slot;
-    ztcq_enqueue(queue, &slot);
+    ztcq_slot *slot = hand_out(queue);
     slot->len = len;
     memcpy(slot->data, bytes, static_cast<size_t>(len));
     return ZTCQ_OK;
@@ -107,7 +115,7 @@ int ztcq_copyfrom_queue(ztcq_queue *queue, void *buf, int *len)
     if (!usable(queue) || !buf || !len || *len < 1)
         return ZTCQ_ERROR;
     ztcq_slot *slot;
-    int result = ztcq_dequeue(queue, &slot);
+    int result = take_oldest(queue, &slot, true);
     if (result != ZTCQ_OK)
         return result;
     // A slot filled in place may claim more than it holds (or less than
