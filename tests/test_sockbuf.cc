@@ -1,10 +1,8 @@
-// The socket buffer over real socket pairs: lines and their four kinds of
+// The socket buffer over real socket pairs: lines with their four kinds of
 // line end, data arriving in pieces, bounded reads that never wait, the
-// peer's shutdown, pieces by length, collected writes, and the failure of
-// every allocation.
+// peer's shutdown, pieces by length, collected writes, no memory.
 #include <errno.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,9 +15,7 @@
 
 namespace {
 
-namespace failalloc = zt_test::failalloc;
-
-// A buffer on one end of a stream socket pair; the test talks on the other.
+// A buffer on one end of a stream socket pair; the test is the peer.
 class SockBufTest : public testing::Test {
 protected:
     void SetUp() override
@@ -31,20 +27,10 @@ protected:
     {
         free(buf_.bytes);
         close(fds_[0]);
-        if (fds_[1] >= 0)
-            close(fds_[1]);
+        close(fds_[1]);
     }
-    void send_peer(const std::string &bytes)
-    {
-        ASSERT_EQ(write(fds_[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
+    void send_peer(const std::string &s) { ASSERT_EQ(write(fds_[1], s.data(), s.size()), ssize_t(s.size())); }
     std::string buffered() const { return std::string(buf_.bytes, static_cast<size_t>(buf_.len)); }
-    int pending() const
-    {
-        int n = -1;
-        ioctl(fds_[0], FIONREAD, &n);
-        return n;
-    }
 
     int fds_[2] = {-1, -1};
     SockBuf buf_;
@@ -68,9 +54,8 @@ TEST_F(SockBufTest, ReadLineReadsBeforeItLooks)
     EXPECT_EQ(status, SOCKBUF_NODATA);
     EXPECT_EQ(own(SockBufGetLine(&buf_)), "cd\r\n");
     EXPECT_EQ(SockBufLen(&buf_), 0);
-
-    // A line in pieces: nothing until its end has arrived; a CR that came
-    // alone was a whole line end, so the LF behind it is a line of its own.
+    // A line in pieces; a CR that came alone was a whole line end, so the
+    // LF behind it is a line of its own.
     send_peer("he");
     EXPECT_EQ(own(SockBufReadLine(&buf_, nullptr)), "<null>");
     send_peer("llo\r");
@@ -83,20 +68,16 @@ TEST_F(SockBufTest, ReadLineReadsBeforeItLooks)
 TEST_F(SockBufTest, LineEnds)
 {
     EXPECT_EQ(own(SockBufGetLine(&buf_)), "<null>");  // no block yet
-    struct Case {
-        std::string bytes, line, rest;
-    };
-    const Case cases[] = {{"a\n\rb", "a\n\r", "b"},         {"a\r", "a\r", ""},
-                          {"a\r\r", "a\r", "\r"},           {"\n\n", "\n", "\n"},
-                          {"abc", "<null>", "abc"},         {std::string("a\0\n", 3), "<null>", std::string("a\0\n", 3)}};
-    for (const Case &c : cases) {
-        SockBufReset(&buf_);
-        SockBufWrite(&buf_, c.bytes.data(), static_cast<int>(c.bytes.size()));
-        EXPECT_EQ(own(SockBufGetLine(&buf_)), c.line) << c.bytes;
-        EXPECT_EQ(buffered(), c.rest) << c.bytes;
-        // After a line is taken, the rest reads as a string.
-        if (c.line != "<null>") {
-            EXPECT_EQ(buf_.bytes[buf_.len], '\0') << c.bytes;
+    const std::string nul("a\0\n", 3);
+    const std::string cases[][3] = {{"a\n\rb", "a\n\r", "b"}, {"a\r\r", "a\r", "\r"},
+                                    {"\n\n", "\n", "\n"},     {"abc", "<null>", "abc"},
+                                    {nul, "<null>", nul}};
+    for (const auto &[bytes, line, rest] : cases) {
+        SockBufWrite(SockBufReset(&buf_), bytes.data(), static_cast<int>(bytes.size()));
+        EXPECT_EQ(own(SockBufGetLine(&buf_)), line) << bytes;
+        EXPECT_EQ(buffered(), rest) << bytes;
+        if (line != "<null>") {
+            EXPECT_EQ(buf_.bytes[buf_.len], '\0');  // the rest reads as a string
         }
     }
 }
@@ -106,23 +87,19 @@ TEST_F(SockBufTest, ReadsTakeOnlyWhatIsPending)
     EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_NODATA);  // a blocking socket, and no wait
     send_peer("0123456789");
     EXPECT_EQ(SockBufReadMax(&buf_, 3), SOCKBUF_OK);
-    EXPECT_EQ(buffered(), "012");
-    EXPECT_EQ(pending(), 7);
+    int pending = -1;
+    ioctl(fds_[0], FIONREAD, &pending);
+    EXPECT_EQ(pending, 7);
     EXPECT_EQ(SockBufReadMax(&buf_, -1), SOCKBUF_OK);
-    EXPECT_EQ(buffered(), "0123456789");
-    close(fds_[1]);
-    fds_[1] = -1;
+    shutdown(fds_[1], SHUT_WR);
     EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_NODATA);
     EXPECT_EQ(buffered(), "0123456789");
 
-    // A caller's record is overwritten, nothing in it freed.
-    SockBuf other = {5, reinterpret_cast<char *>(16), 9};
+    SockBuf other = {5, reinterpret_cast<char *>(16), 9};  // overwritten, not freed
     SockBufNew(&other);
-    EXPECT_EQ(other.sock, -1);
-    EXPECT_EQ(other.bytes, nullptr);
-    EXPECT_EQ(other.len, 0);
+    EXPECT_EQ(SockBufLen(&other), 0);
     errno = 0;
-    EXPECT_EQ(SockBufRead(&other), SOCKBUF_ERROR);
+    EXPECT_EQ(SockBufRead(&other), SOCKBUF_ERROR);  // no socket
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(SockBufRead(nullptr), SOCKBUF_ERROR);
 }
@@ -133,51 +110,40 @@ TEST_F(SockBufTest, PiecesByLength)
     SockBufWriteStr(&buf_, "abcdef");
     EXPECT_EQ(own(SockBufGetStr(&buf_, 7)), "<null>");
     EXPECT_EQ(own(SockBufGetStr(&buf_, 2)), "ab");
-    EXPECT_EQ(buffered(), "cdef");
     EXPECT_STREQ(SockBufPtr(&buf_), "cdef");
     EXPECT_EQ(own(SockBufGetStr(&buf_, 4)), "cdef");
-    EXPECT_EQ(SockBufLen(&buf_), 0);
-
     SockBufWrite(&buf_, "x\0yz", 4);
     EXPECT_EQ(own(SockBufGetStr(&buf_, 3)), "x");  // the zero byte ends the copy
     EXPECT_EQ(buffered(), "z");
-    SockBufWriteStr(&buf_, "1234");
-    EXPECT_EQ(SockBufResetLen(&buf_, 2), 3);
-    EXPECT_EQ(buffered(), "234");
+    SockBufWriteStr(&buf_, "123");
+    EXPECT_EQ(SockBufResetLen(&buf_, 2), 2);
+    EXPECT_EQ(buffered(), "23");
     EXPECT_EQ(SockBufResetLen(&buf_, 3), 0);
     EXPECT_EQ(SockBufResetLen(nullptr, 1), -1);
-    EXPECT_EQ(SockBufGetStr(nullptr, 0), nullptr);
 }
 
 TEST_F(SockBufTest, WritesGoOutInOneWrite)
 {
     SockBufWriteStr(&buf_, "GET ");
     SockBufWrite(&buf_, "/x\r\n", 4);
-    SockBufWrite(&buf_, "ignored", 0);
     EXPECT_EQ(SockBufWriteAll(&buf_), 0);
     EXPECT_EQ(SockBufLen(&buf_), 8);  // kept until the caller resets
     char got[16] = {};
     EXPECT_EQ(read(fds_[1], got, sizeof got), 8);
     EXPECT_STREQ(got, "GET /x\r\n");
-
-    // A peer that is gone: -1 with EPIPE, the bytes dropped, the process
-    // still here.
-    close(fds_[1]);
-    fds_[1] = -1;
+    // The peer gone: -1 with EPIPE, the bytes dropped, the process alive.
+    shutdown(fds_[1], SHUT_RD);
     errno = 0;
     EXPECT_EQ(SockBufWriteAll(&buf_), -1);
     EXPECT_EQ(errno, EPIPE);
     EXPECT_EQ(SockBufLen(&buf_), 0);
-    EXPECT_EQ(SockBufWriteAll(nullptr), -1);
-    SockBufWrite(nullptr, "x", 1);
-    SockBufDelete(nullptr);
 }
 
 TEST_F(SockBufTest, NoMemoryChangesNothing)
 {
+    namespace failalloc = zt_test::failalloc;
     SockBufWriteStr(&buf_, "line\nrest");
     send_peer("more");
-    const std::string before = buffered();
     failalloc::arm(1, failalloc::Mode::from_then_on);
     char *line = SockBufGetLine(&buf_);
     char *piece = SockBufGetStr(&buf_, 2);
@@ -189,10 +155,9 @@ TEST_F(SockBufTest, NoMemoryChangesNothing)
     EXPECT_EQ(piece, nullptr);
     EXPECT_EQ(read_status, SOCKBUF_ERROR);
     EXPECT_EQ(fresh, nullptr);
-    EXPECT_EQ(buffered(), before);
-    EXPECT_EQ(pending(), 4);
-    EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_OK);
-    EXPECT_EQ(buffered(), before + "more");
+    EXPECT_EQ(buffered(), "line\nrest");
+    EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_OK);  // the pending bytes are still there
+    EXPECT_EQ(buffered(), "line\nrestmore");
 }
 
 }  // namespace
