@@ -115,8 +115,8 @@ TEST(CqueueTest, RandomRunsAgreeWithADequeThatDropsItsOldest)
             case 1:
                 if (ztcq_peek(&q, &slot) == ZTCQ_OK) {
                     ASSERT_FALSE(model.empty());
-                    EXPECT_EQ(std::string(static_cast<char *>(slot->data), static_cast<size_t>(slot->len)),
-                              model.front());
+                    const auto *data = static_cast<const char *>(slot->data);
+                    EXPECT_EQ(std::string(data, static_cast<size_t>(slot->len)), model.front());
                 }
                 break;
             case 2:

@@ -29,7 +29,10 @@ protected:
         close(fds_[0]);
         close(fds_[1]);
     }
-    void send_peer(const std::string &s) { ASSERT_EQ(write(fds_[1], s.data(), s.size()), ssize_t(s.size())); }
+    void send_peer(const std::string &s)
+    {
+        ASSERT_EQ(write(fds_[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
+    }
     std::string buffered() const { return std::string(buf_.bytes, static_cast<size_t>(buf_.len)); }
 
     int fds_[2] = {-1, -1};

@@ -65,9 +65,9 @@ int ztcq_init(ztcq_queue *queue, int slot_size, int capacity)
     queue->capacity = capacity;
     queue->slot_size = slot_size;
     // calloc refuses a product that does not fit a size_t.
-    auto *block = static_cast<unsigned char *>(
-        calloc(static_cast<size_t>(capacity), static_cast<size_t>(slot_size)));
-    auto *slots = static_cast<ztcq_slot *>(calloc(static_cast<size_t>(capacity), sizeof(ztcq_slot)));
+    const auto slot_count = static_cast<size_t>(capacity);
+    auto *block = static_cast<unsigned char *>(calloc(slot_count, static_cast<size_t>(slot_size)));
+    auto *slots = static_cast<ztcq_slot *>(calloc(slot_count, sizeof(ztcq_slot)));
     if (!block || !slots) {
         free(block);
         free(slots);

@@ -299,7 +299,9 @@ ZT_API extern const zt_tree_node zt_tree_null;
 #define ZT_TREE_POSTORDER 2 /* left, right, node: the visit may free the node */
 
 /* compare(new item or key sought, item of a node): negative sorts before the
- * node's item, positive after it, 0 equal. */
+ * node's item, positive after it, 0 equal. Insertion and deletion count on
+ * their way down and walk the path a second time to undo that when the item
+ * turns out present (insertion) or the key missing (deletion). */
 typedef int (*zt_tree_compare)(const void *key, const void *item);
 /* Called with each node (not the item); the result is ignored. */
 typedef int (*zt_tree_visit)(zt_tree_node *node, void *arg);
@@ -398,9 +400,9 @@ ZT_API int ztcq_reset(ztcq_queue *queue);
 /* Items queued, or -1 for a null queue. */
 ZT_API int ztcq_get_size(const ztcq_queue *queue);
 /* Frees the slot storage and zeroes the record (not freed: it is the
- * caller's), which may then be initialised again. Null: nothing.
- * Every function but ztcq_init gives ZTCQ_ERROR (or nothing) on a record
- * that is not initialised or was destroyed. */
+ * caller's), which may then be initialised again. Null: nothing. On a
+ * record so cleared, or one whose ztcq_init failed, enqueueing, dequeueing,
+ * peeking and copying give ZTCQ_ERROR. */
 ZT_API void ztcq_destroy(ztcq_queue *queue);
 
 /* ---- socket buffer ---------------------------------------------------- */
