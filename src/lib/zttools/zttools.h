@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <sys/types.h>
 
 #ifdef __cplusplus
@@ -720,9 +721,194 @@ ZT_API int hash_double_func(int hash, int count, list_link **buckets);
 
 /* ---- balanced tree ---------------------------------------------------- */
 
+/* An ordered tree of caller-owned items. Every node counts the nodes of its
+ * subtree, so the node of any rank (0-based position in sorted order) can be
+ * rotated to the top; that is how the tree is balanced, and only when the
+ * caller asks: insertion and deletion never rebalance.
+ *
+ * Empty subtrees are &zt_tree_null, never null; a tree is held as a pointer
+ * to its root, the empty tree being ZT_TREE_EMPTY. Functions that return a
+ * root expect it stored in place of the root passed. A null root counts as
+ * the empty tree everywhere (an insertion into an empty tree that runs out of
+ * memory returns null). The tree frees its nodes, never the items. */
+typedef struct zt_tree_node {
+    int32_t count; /* nodes in this subtree, this one included */
+    void *item;
+    struct zt_tree_node *left;  /* items that sort before item */
+    struct zt_tree_node *right; /* items that sort after item */
+} zt_tree_node;
+
+/* The shared empty subtree: count 0, every pointer null. Read-only: nothing
+ * ever writes it, so separate trees may live on separate threads. */
+ZT_API extern const zt_tree_node zt_tree_null;
+#define ZT_TREE_EMPTY ((zt_tree_node *)&zt_tree_null)
+
+/* Walk orders; any other value visits nothing. */
+#define ZT_TREE_INORDER 0   /* left, node, right: sorted order */
+#define ZT_TREE_PREORDER 1  /* node, left, right */
+#define ZT_TREE_POSTORDER 2 /* left, right, node: the visit may free the node */
+
+/* compare(new item or key sought, item of a node): negative sorts before the
+ * node's item, positive after it, 0 equal. Insertion and deletion count on
+ * their way down and walk the path a second time to undo that when the item
+ * turns out present (insertion) or the key missing (deletion). */
+typedef int (*zt_tree_compare)(const void *key, const void *item);
+/* Called with each node (not the item); the result is ignored. */
+typedef int (*zt_tree_visit)(zt_tree_node *node, void *arg);
+/* Writes the node's text, line end included, to stream; result ignored. */
+typedef int (*zt_tree_print)(const zt_tree_node *node, FILE *stream);
+
+/* A single-node tree (malloc), or null when memory runs out. */
+ZT_API zt_tree_node *zt_tree_new(void *item);
+/* Adds item unless an equal one is present (then nothing changes, not even a
+ * count). Into an empty tree: the new node, or null without memory; below an
+ * existing node a failed allocation leaves the tree and its counts as they
+ * were (errno ENOMEM). A null compare changes nothing. */
+ZT_API zt_tree_node *zt_tree_insert(zt_tree_node *root, zt_tree_compare compare, void *item);
+/* The node whose item equals key, or null. Never calls compare on an empty
+ * tree. */
+ZT_API zt_tree_node *zt_tree_find(zt_tree_node *root, zt_tree_compare compare, const void *key);
+/* Removes and frees the node whose item equals key (a node with two subtrees
+ * gives way to the smallest node on its right); a missing key changes
+ * nothing. ZT_TREE_EMPTY when the tree becomes empty. */
+ZT_API zt_tree_node *zt_tree_delete(zt_tree_node *root, zt_tree_compare compare, const void *key);
+/* One tree of both; every item of left must sort before every item of right.
+ * The smallest node of right becomes the root (right alone: left itself). */
+ZT_API zt_tree_node *zt_tree_join(zt_tree_node *left, zt_tree_node *right);
+/* Rotates the node of rank k (0 <= k < root's count) to the root. A rank
+ * out of range returns the tree unchanged. */
+ZT_API zt_tree_node *zt_tree_partition(zt_tree_node *root, int k);
+/* Rearranges the tree so that at every node the two subtree counts differ by
+ * at most 1, the left one being the larger: the node of rank count / 2 is
+ * the root. */
+ZT_API zt_tree_node *zt_tree_balance(zt_tree_node *root);
+/* Single rotations: the former left (right) child becomes the subtree's root,
+ * counts kept right. A node without that child is returned unchanged. */
+ZT_API zt_tree_node *zt_tree_rotate_right(zt_tree_node *node);
+ZT_API zt_tree_node *zt_tree_rotate_left(zt_tree_node *node);
+/* Calls visit(node, arg) for every node in the given order. In post-order a
+ * node is not read after its visit, so the visit may free it (and its item):
+ * that is how a whole tree is released. The walks recurse as deep as the
+ * tree is high: balance a long list-shaped tree before walking it. */
+ZT_API void zt_tree_iter(zt_tree_node *root, zt_tree_visit visit, int order, void *arg);
+/* The same walk, printing: before print(node, stream) it writes one space per
+ * level, the root's level being indent and each level down one more. It
+ * writes no line ends of its own. A null print or stream writes nothing. */
+ZT_API void zt_tree_dump(zt_tree_node *root, zt_tree_print print, int order, FILE *stream,
+                         int indent);
+
 /* ---- circular queue --------------------------------------------------- */
 
+/* A ring of capacity fixed-size slots passing byte records first in, first
+ * out. It never refuses an item: when full, a new item discards the oldest.
+ * One slot always stays free, so a queue of capacity N holds at most N - 1
+ * items (capacity 1: none). Only ztcq_init allocates. */
+#define ZTCQ_OK 0
+#define ZTCQ_ERROR (-1) /* null queue or argument, length below 1, no memory */
+#define ZTCQ_TOO_LONG 1 /* the item is longer than a slot */
+#define ZTCQ_EMPTY 3    /* nothing to dequeue, peek or copy out */
+
+typedef struct ztcq_slot {
+    int32_t len; /* bytes of the item held */
+    void *data;  /* slot_size bytes of storage, fixed for the queue's life */
+} ztcq_slot;
+
+/* The record is the caller's; the queue allocates block and slots. */
+typedef struct ztcq_queue {
+    int32_t write_index; /* slot the next enqueue hands out */
+    int32_t read_index;  /* slot of the oldest item */
+    int32_t capacity;
+    int32_t slot_size;
+    int32_t count; /* items queued, at most capacity - 1 */
+    void *block;   /* capacity * slot_size zero-filled bytes */
+    ztcq_slot *slots;
+} ztcq_queue;
+
+/* Sets the queue up empty. ZTCQ_ERROR, with nothing allocated, for a null
+ * queue, a slot size or capacity below 1 (nothing changes then) or when
+ * memory runs out (block and slots stay null). */
+ZT_API int ztcq_init(ztcq_queue *queue, int slot_size, int capacity);
+/* Hands out the next free slot through *slot, already counted as an item
+ * (discarding the oldest when full); the caller fills data and len. */
+ZT_API int ztcq_enqueue(ztcq_queue *queue, ztcq_slot **slot);
+/* The oldest item's slot through *slot, which leaves the queue (its contents
+ * stay readable until the slot is handed out again), or ZTCQ_EMPTY. */
+ZT_API int ztcq_dequeue(ztcq_queue *queue, ztcq_slot **slot);
+/* As ztcq_dequeue, but the item stays. */
+ZT_API int ztcq_peek(ztcq_queue *queue, ztcq_slot **slot);
+/* Enqueues a copy of the len bytes; ZTCQ_TOO_LONG, changing nothing, when
+ * len exceeds the slot size. */
+ZT_API int ztcq_copyto_queue(ztcq_queue *queue, const void *bytes, int len);
+/* Dequeues into buf, which has room for *len bytes; *len becomes the bytes
+ * copied. A longer item is cut to the room and its rest is lost. */
+ZT_API int ztcq_copyfrom_queue(ztcq_queue *queue, void *buf, int *len);
+/* Withdraws the most recent enqueue (none when the queue is empty); an
+ * oldest item that it discarded stays discarded. */
+ZT_API int ztcq_cancel(ztcq_queue *queue);
+/* Empties the queue; the slots keep their contents. ZTCQ_ERROR for null. */
+ZT_API int ztcq_reset(ztcq_queue *queue);
+/* Items queued, or -1 for a null queue. */
+ZT_API int ztcq_get_size(const ztcq_queue *queue);
+/* Frees the slot storage and zeroes the record (not freed: it is the
+ * caller's), which may then be initialised again. Null: nothing. On a
+ * record so cleared, or one whose ztcq_init failed, enqueueing, dequeueing,
+ * peeking and copying give ZTCQ_ERROR. */
+ZT_API void ztcq_destroy(ztcq_queue *queue);
+
 /* ---- socket buffer ---------------------------------------------------- */
+
+/* A growable byte buffer on one socket, for input (whatever is pending,
+ * never waiting, handed out as lines or pieces) or output (bytes collected
+ * and sent in one write). The block is resized to exactly the bytes held.
+ * The buffer never closes its socket. Every function takes a null record:
+ * the writes and SockBufDelete then do nothing, the others return null, -1
+ * or SOCKBUF_ERROR. Strings returned are new (malloc) and NUL-terminated. */
+#define SOCKBUF_OK 0     /* bytes were appended */
+#define SOCKBUF_NODATA 1 /* nothing pending, or the peer has shut down */
+#define SOCKBUF_ERROR 2  /* null record, or a failed FIONREAD, resize or recv (errno) */
+
+typedef struct SockBuf {
+    int sock;      /* -1 when none is set */
+    char *bytes;   /* null until the first read or write */
+    int32_t len;   /* buffered bytes, at the start of bytes */
+} SockBuf;
+
+/* Initialises buf (overwriting, freeing nothing), or with null allocates a
+ * record (null when memory runs out). */
+ZT_API SockBuf *SockBufNew(SockBuf *buf);
+/* Frees the block and the record, which must come from SockBufNew(NULL). */
+ZT_API void SockBufDelete(SockBuf *buf);
+ZT_API SockBuf *SockBufSetSocket(SockBuf *buf, int sock);
+/* Appends what the socket has pending (FIONREAD), at most max bytes when max
+ * is above 0: SOCKBUF_NODATA when nothing is pending, so it never waits. On
+ * SOCKBUF_ERROR the buffered bytes stay. */
+ZT_API int SockBufReadMax(SockBuf *buf, int max);
+ZT_API int SockBufRead(SockBuf *buf);
+/* Takes the first line with its line end (CR, LF, CR LF or LF CR) out of the
+ * buffer; null when no line end comes before a zero byte or the end. After
+ * it, a zero byte follows the bytes left. */
+ZT_API char *SockBufGetLine(SockBuf *buf);
+/* Reads, then looks for a line, until a line is found or a read gives
+ * nothing (status SOCKBUF_NODATA) or fails. It reads before it looks: lines
+ * already buffered come out with SockBufGetLine. status may be null. */
+ZT_API char *SockBufReadLine(SockBuf *buf, int *status);
+/* Takes the first n bytes out (0 <= n <= len, else null): the string ends at
+ * the first zero byte among them. A zero byte follows the bytes left. */
+ZT_API char *SockBufGetStr(SockBuf *buf, int n);
+ZT_API char *SockBufPtr(SockBuf *buf);
+ZT_API int SockBufLen(SockBuf *buf);
+/* Empties the buffer, keeping its block. */
+ZT_API SockBuf *SockBufReset(SockBuf *buf);
+/* Drops the first n bytes; returns the bytes left. */
+ZT_API int SockBufResetLen(SockBuf *buf, unsigned int n);
+/* Append n bytes (a string without its NUL); n below 1, null bytes or a
+ * failed resize change nothing. */
+ZT_API void SockBufWrite(SockBuf *buf, const void *bytes, int n);
+ZT_API void SockBufWriteStr(SockBuf *buf, const char *str);
+/* Sends all buffered bytes in one write: 0, and they stay buffered (empty the
+ * buffer with SockBufReset); -1 when it fails or is short, and they are
+ * dropped. A peer that has gone gives -1 (EPIPE), never SIGPIPE. */
+ZT_API int SockBufWriteAll(SockBuf *buf);
 
 #ifdef __cplusplus
 }
