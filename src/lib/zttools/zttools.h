@@ -15,6 +15,7 @@
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <sys/select.h>
 #include <sys/types.h>
 
@@ -187,17 +188,181 @@ ZT_API int zt_basename(const char *path, char sep, char **base);
 
 /* ---- pointer arrays --------------------------------------------------- */
 
+/* A growable vector of pointer-sized values (pointers the caller owns, or
+ * integers stored in their place). When elems is not null it has exactly
+ * count + 1 slots, the last one null, so that it can also be walked as a
+ * null-terminated list. Counting operations (ArrayNumElements, ArrayGet,
+ * ArraySet, ArrayPush, ArraySort, ArrayDup) go by count; walking ones
+ * (ArrayMatchNum, ArrayMatch, ArraysMatch, ArrayEnum, ArrayDeleteElement,
+ * strjoin, CheckSig) stop at the first null slot, so a stored null or 0
+ * ends them early. The array allocates only its vector (and, on request,
+ * the record); it never touches what the elements point to. A null record
+ * is accepted everywhere: it reads as empty and is never written. None of
+ * the operations reports an allocation failure: a push that cannot grow the
+ * vector leaves the array as it was. */
+typedef struct Array {
+    void **elems;    /* count + 1 slots, or null when empty */
+    uint32_t count;  /* number of elements */
+} Array;
+
+/* Non-zero (only the low 8 bits count) when element matches key. */
+typedef uint8_t (*ArrayMatchFn)(void *key, void *element);
+/* Called for one element of array; the result is ignored. */
+typedef int (*ArrayEnumFn)(Array *array, void *element);
+
+/* Empties array (without releasing a vector it may hold: use ArrayDelete on
+ * a used one) and returns it; with null, a new record from malloc (null
+ * when memory runs out), released by the caller with free. */
+ZT_API Array *ArrayNew(Array *array);
+/* Releases the vector and empties the record (not freed, nor the elements). */
+ZT_API void ArrayDelete(Array *array);
+ZT_API uint32_t ArrayNumElements(const Array *array);
+/* The element at index, a negative index counting from the end (-1 is the
+ * last); null out of range. */
+ZT_API void *ArrayGet(const Array *array, int index);
+/* Replaces the element at index (0 to count - 1); does nothing outside. */
+ZT_API void ArraySet(Array *array, int index, void *value);
+/* Appends value, growing the vector by exactly one slot. */
+ZT_API void ArrayPush(Array *array, void *value);
+/* A shallow copy of src's count + 1 slots into dst (expected empty; a
+ * vector it holds is replaced, not released), made by ArrayNew(NULL) when
+ * dst is null. src null: dst unchanged. Returns dst (empty when the copy
+ * cannot be allocated). */
+ZT_API Array *ArrayDup(const Array *src, Array *dst);
+/* Index of the first element for which fn(key, element) is true, or -1. */
+ZT_API int ArrayMatchNum(const Array *array, void *key, ArrayMatchFn fn);
+/* The first true result of fn(key, element) as fn returned it, or 0. */
+ZT_API uint8_t ArrayMatch(const Array *array, void *key, ArrayMatchFn fn);
+/* The identity ArrayMatchFn: 1 when a equals b. */
+ZT_API uint8_t ArrayElemsMatch(void *a, void *b);
+/* Removes the first occurrence of element, keeping the order; returns its
+ * index, or -1 when it is not there. The vector is not shrunk. */
+ZT_API int ArrayDeleteElement(Array *array, void *element);
+/* 1 when both hold the same values in the same order (both null: 1; one
+ * null: 0; no vector counts as empty). */
+ZT_API int ArraysMatch(const Array *a, const Array *b);
+/* qsort of the count elements with cmp, which gets pointers to slots. */
+ZT_API void ArraySort(Array *array, int (*cmp)(const void *, const void *));
+/* Calls fn(array, element) for each element in order; fn must not add or
+ * remove elements. */
+ZT_API void ArrayEnum(Array *array, ArrayEnumFn fn);
+
 /* ---- strings: building, words, patterns, address text ----------------- */
 
+/* Where a string argument is required, a null one does nothing and gives
+ * null (or 0, or -1, as each function says). */
+
 /* Formats into a new heap string, or appends the text to base (which is then
- * reallocated: use only the result). Null on failure, with errno; base is
- * then untouched. */
+ * reallocated: use only the result). The text is formatted into a buffer of
+ * 512 bytes, or of the first multiple of 512 that holds it. Null on failure,
+ * with errno (the allocator's or the formatter's, EOVERFLOW for a text too
+ * long for an int, EINVAL for a null format); base is then untouched. */
 ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((format(printf, 2, 3)));
 /* Append to, or prepend to, the heap string *dst (null counts as empty);
- * *dst may move. Return the new *dst. */
+ * *dst may move. Return the new *dst, or null when memory runs out (*dst is
+ * then unchanged). strnappend takes at most n bytes of src and makes room
+ * for all n. */
 ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
+/* A copy of s; when strlen(s) + strlen(extra) reaches max, at most
+ * max - strlen(extra) bytes of it (all of it when extra is longer than max)
+ * followed by "...". extra (may be null) is not copied: it is the room kept
+ * for text the caller puts beside the result. */
+ZT_API char *strduptruncate(const char *s, size_t max, const char *extra);
+/* The elements of array (up to the first null one) joined with sep (null:
+ * nothing) between neighbours; an empty array gives "". */
+ZT_API char *strjoin(const Array *array, const char *sep);
+/* A copy of s in which every run of white space that starts with a CR, LF,
+ * tab or space becomes one space (not trimmed); null for an empty s. */
+ZT_API char *strstripspace(const char *s);
+/* A heap byte buffer held as a block pointer and a length (exactly that
+ * many bytes; null and 0 when empty). memshift removes n bytes from the
+ * front (all of them, or more, releases the block); memunshift opens n
+ * bytes at the front for the caller to fill. A negative n, or one that
+ * would overflow the length, changes nothing; so does a failed allocation
+ * in memunshift. */
+ZT_API void memshift(void **buf, int *len, int n);
+ZT_API void memunshift(void **buf, int *len, int n);
+/* free(p) unless p is null. */
+ZT_API void drop(void *p);
+/* realloc of *pp to size, stored back in *pp; null (pp null, or memory ran
+ * out: the old block is then released and *pp is null). */
+ZT_API void *resize(void **pp, size_t size);
+
+/* Splits text into words separated by CR, LF, tab or space (a vertical tab
+ * or form feed is part of a word). A word starting with ' or " runs to the
+ * next same quote (or the end) and may hold anything; the closing quote
+ * also ends it when more follows directly, and an empty quoted word is no
+ * word. Returns one block, released with zt_tokens_free or free: *count + 1
+ * pointer slots (the last null) and then a copy of text that the tokens
+ * point into. Null for a null text (*count 0) or when memory runs out
+ * (*count is still the number of words). count may be null. Traces each
+ * word at diagnostic level 4. */
+ZT_API char **zt_str2tokens(const char *text, int *count);
+ZT_API void zt_tokens_free(char **tokens);
+/* The next word of *cursor up to the first character of delims, as a new
+ * string; *cursor moves past the run of delimiters after it, or becomes
+ * null at the last word. Null when cursor or *cursor is null, or when
+ * memory runs out (ENOMEM, *cursor unchanged). A string ending in
+ * delimiters gives a last empty word. The string is not modified. */
+ZT_API char *GetWord(char **cursor, const char *delims);
+/* Pointers into s (isspace white space): its first non-space character,
+ * and the start of the word after the one at s; each may be the NUL. */
+ZT_API char *firstword(const char *s);
+ZT_API char *nextword(const char *s);
+/* Moves *cursor past isspace white space; a null cursor or *cursor is left. */
+ZT_API void SkipSpace(char **cursor);
+/* 1 when each of the first maxlen characters of s (all, for a negative
+ * maxlen) has no bit outside mask (0: any) and is accepted by accept (given
+ * the character as a signed char, like isalnum) or else occurs in allowed;
+ * without either only the mask applies. 0 otherwise. */
+ZT_API int IsValidStr(const char *s, int maxlen, uint8_t mask, const char *allowed,
+                      int (*accept)(int));
+/* Whether the len bytes of data begin with one of sigs, each signature a
+ * length byte L (0 to 127) and L bytes; a data shorter than a signature
+ * matches a beginning of it. nocase compares with tolower. 0 match, 1 no
+ * match, -1 nothing compared (len 0, or every signature empty); 1 for a
+ * null or empty sigs. A signature whose length byte is above 127 is skipped
+ * like an empty one. */
+ZT_API int CheckSig(const void *data, uint32_t len, const Array *sigs, int nocase);
+
+/* 1 when a and b are equal ignoring case, else 0. */
+ZT_API int Match(const char *a, const char *b);
+/* 1 when s equals pattern ignoring case or, when pattern has an asterisk,
+ * begins with the part before it (the rest of pattern is not looked at);
+ * else 0. -1 when exactly one of them is null, 0 when both are. */
+ZT_API int MatchPattern(const char *s, const char *pattern);
+/* Appends to out the numbers text lists: items such as "7" or "10-12"
+ * separated by white space or commas, "#" starting a comment up to the line
+ * end. Returns out, or null (what was appended stays) on a bad character
+ * after a number, a second hyphen in an item, a number outside the int
+ * range (ERANGE), or when memory runs out (ENOMEM). A range whose end is
+ * below its start adds nothing; a position without digits reads as 0. A
+ * null text counts as empty; a null out gives null. Read by count: 0 is a
+ * valid element. */
+ZT_API Array *ParseNumRange(const char *text, Array *out);
+
+/* One entry of a TagReplace table; a table ends with a tag of 0. */
+typedef struct TagEntry {
+    char tag;
+    const char *replacement; /* null removes the tag */
+} TagEntry;
+
+/* text with each tagchar followed by a character c replaced by the first
+ * table entry for c (a doubled tagchar stands for itself), as a new heap
+ * string. Null for a null text, a tag without an entry (a tagchar at the
+ * end included), when memory runs out, and when nothing at all was
+ * produced (an empty text); a tagchar of 0 leaves text as it is. */
+ZT_API char *TagReplace(const char *text, char tagchar, const TagEntry *table);
+
+/* A zeroed bit set of (nbits - 1) / 8 + 1 bytes (one byte for 0 bits); bit i
+ * is bit i % 8 of byte i / 8. Null when memory runs out. */
+ZT_API uint8_t *BitsNew(size_t nbits);
+/* Sets in bits (or a new set of strlen(s) bits when bits is null) the bit
+ * of each '1' in s, the last character standing for bit 0; other bits stay.
+ * Returns bits, or null when a new set cannot be allocated. */
+ZT_API uint8_t *StrToBits(const char *s, uint8_t *bits);
 
 /* Address text. Numeric addresses and masks here are in host order, the
  * first dotted part in the top byte (10.1.2.3 is 0x0A010203); a prefix
@@ -407,13 +572,371 @@ ZT_API void DataViewDelete(DataView *view);
 
 /* ---- linked list ------------------------------------------------------ */
 
+/* A doubly linked list of caller-owned elements, which it never copies,
+ * looks at or frees. There is no list record: the caller keeps a pointer to
+ * the first link (null: empty list); functions that may change the first
+ * link take its address (the handle), the others a link to start from.
+ *
+ * Removal is safe during iteration: the number of iterations in progress is
+ * kept in the first link, and while it is not 0 a removal only marks the
+ * link (LIST_LINK_REMOVED). The call that brings the count back to 0 unlinks
+ * and frees the marked links (the purge). Searches, counts and walks pass
+ * over marked links. No errno is set but the allocator's, and a null
+ * callback makes a call do nothing (its null or 0 result). */
+#define LIST_LINK_REMOVED 2
+
+typedef struct list_link {
+    void *elem;                 /* the caller's element; may be null */
+    uint8_t flags;              /* 0 or LIST_LINK_REMOVED */
+    uint16_t iter_count;        /* iterations in progress; only the first link's counts */
+    struct list_link *prev;     /* null in the first link */
+    struct list_link *next;     /* null in the last link */
+} list_link;
+
+/* placement(new element, element of a link): 0 equal (do not insert), -1
+ * insert before that link, 1 insert right after it, any other value: go on
+ * to the next link. A callback that keeps a list ascending returns -1, 0 or
+ * 2 (not 1, which would put the element right after the first smaller one). */
+typedef int (*list_placement_fn)(void *new_elem, void *elem);
+/* match(key, element): 0 when the element matches. */
+typedef int (*list_match_fn)(const void *key, void *elem);
+/* Iteration callbacks get the element and its position: the index of its
+ * link counted from the first link, marked links and links holding null
+ * included (so the positions seen can have gaps). list_iterate stops at a
+ * non-zero result; list_iterate_del removes the link for a non-zero one. */
+typedef int (*list_iter_fn)(void *elem, int position, void *arg);
+typedef int (*list_iter_del_fn)(void *elem, int position, void *arg1, void *arg2);
+
+/* New link in front of the list, or at its end: the new link, or null
+ * (list unchanged) for a null handle or when memory runs out. A link pushed
+ * in front takes over the iteration count. */
+ZT_API list_link *list_push(void *elem, list_link **list);
+ZT_API list_link *list_append(void *elem, list_link **list);
+/* Walks the links from the first (marked ones included) asking placement
+ * where elem goes; past the last link it is appended. The placement is not
+ * asked on an empty list. The new link, or null for a null handle, an equal
+ * element, or when memory runs out (list unchanged). */
+ZT_API list_link *list_insert(void *elem, list_link **list, list_placement_fn placement);
+/* Removes the first unmarked link and returns its element; null for a null
+ * handle or when no unmarked link is left. (Outside an iteration that is the
+ * first link; inside one, successive pops take successive elements.) */
+ZT_API void *list_pop(list_link **list);
+/* Removes the first unmarked link whose element matches the key (match is
+ * also called for marked links, whose result is ignored) and returns its
+ * element; null if none matched. */
+ZT_API void *list_del(const void *key, list_link **list, list_match_fn match);
+/* Removes the first unmarked link holding exactly this pointer: 1, or 0 if
+ * none does; -1 for a null handle or an empty list. */
+ZT_API int list_del_link(const void *elem, list_link **list);
+/* From link on, the first element that list_peek yields and that matches;
+ * null if none. match also sees the null that list_peek yields for a link
+ * holding null or at the end (then the search ends). */
+ZT_API void *list_find_element(const void *key, list_link *link, list_match_fn match);
+/* From link on, the first link whose list_peek is exactly elem; null if none. */
+ZT_API list_link *list_find_link(const void *elem, list_link *link);
+/* Calls callback for each unmarked link holding an element, from the first
+ * link on, with the iteration count raised: the callback may push, append,
+ * insert and remove (links pushed in front are not visited, links added
+ * behind are). Returns the first non-zero result (which ends the walk), or 0;
+ * the purge runs at the end either way. */
+ZT_API int list_iterate(list_link **list, list_iter_fn callback, void *arg);
+/* The same walk, never stopped early; each link whose callback result is
+ * non-zero is removed (its element is not freed). */
+ZT_API void list_iterate_del(list_link **list, list_iter_del_fn callback, void *arg1, void *arg2);
+/* Unmarked links from link to the end (links holding null count); 0 for null. */
+ZT_API int list_length(list_link *link);
+/* New null-terminated table (free it) of the elements of the unmarked links
+ * from link on, in order, stopping before the first null element; their
+ * number goes to *count when count is not null. Null when memory runs out
+ * (*count is then not written). */
+ZT_API void **list_2_table(list_link *link, int *count);
+/* The element of the first unmarked link at or after link; null if none. */
+ZT_API void *list_peek(list_link *link);
+/* The first unmarked link strictly after link; null if none. */
+ZT_API list_link *list_next(list_link *link);
+/* A walk of one's own with list_peek and list_next that may remove links:
+ * list_iter_set on the first link before, list_iter_clear on the handle
+ * after, which purges when the count gets back to 0. At most 65535
+ * iterations may be in progress on one list. list_iter_set of null and
+ * list_iter_clear of an empty list do nothing, nor does a clear lower a
+ * count that is already 0. */
+ZT_API void list_iter_set(list_link *link);
+ZT_API void list_iter_clear(list_link **list);
+
 /* ---- hash table ------------------------------------------------------- */
+
+/* A chained hash table of caller-owned keys and data, with a bucket count
+ * fixed at creation (no growth: create large tables with a fitting count).
+ * Each bucket is a list of hash_entry records, newest first; equal keys are
+ * not merged, every hash_add makes an entry. The table frees only its own
+ * records, never keys or data. Iteration callbacks may add, look up and
+ * delete entries of the same table: deleted entries vanish from lookups at
+ * once, their links are freed when the walk of their bucket ends. */
+typedef struct hash_entry {
+    const void *key;
+    void *data;
+    uintptr_t metadata;  /* the caller's word: 0 until hash_set_metadata */
+} hash_entry;
+
+/* hash(key): any int. */
+typedef int (*hash_key_fn)(const void *key);
+/* index(hash value, bucket count, bucket array): a bucket index from 0 to
+ * count - 1; any other value means the key has no bucket. */
+typedef int (*hash_index_fn)(int hash, int count, list_link **buckets);
+/* compare(key sought, entry's key): 0 when equal. */
+typedef int (*hash_compare_fn)(const void *key, const void *entry_key);
+/* Iteration callbacks get the entry's data and its position in its bucket
+ * (counted as for lists). */
+typedef int (*hash_iter_fn)(void *data, int position, void *arg);
+typedef int (*hash_iter_del_fn)(void *data, int position, void *arg1, void *arg2);
+
+typedef struct hash_table {
+    int32_t size;                /* number of buckets, at least 1 */
+    hash_key_fn hash_fn;
+    hash_index_fn index_fn;
+    hash_compare_fn compare_fn;
+    list_link **buckets;         /* size lists of hash_entry */
+} hash_table;
+
+/* A table of count buckets (127 when count is 0 or below); index null
+ * selects hash_mult_func. Null when memory runs out, or with errno EINVAL
+ * when hash or compare is null. */
+ZT_API hash_table *hash_create(int count, hash_key_fn hash, hash_index_fn index,
+                               hash_compare_fn compare);
+/* Adds an entry in front of the key's bucket (index(hash(key))): the bucket
+ * index, or -1 with errno EINVAL (null table), EDOM (no bucket for the key)
+ * or ENOMEM; the table is then unchanged. */
+ZT_API int hash_add(hash_table *table, const void *key, void *data);
+/* The data of the newest entry whose key compares equal; null if none (or
+ * when its data is null). */
+ZT_API void *hash_find_element(hash_table *table, const void *key);
+/* The metadata of that entry; 0 if none. */
+ZT_API uintptr_t hash_get_metadata(hash_table *table, const void *key);
+/* Sets the metadata of every entry whose key compares equal. */
+ZT_API void hash_set_metadata(hash_table *table, const void *key, uintptr_t value);
+/* Calls callback for every entry, bucket by bucket from index 0, newest
+ * first; returns the first non-zero result (which ends the walk), or 0. */
+ZT_API int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg);
+/* Calls callback for every entry; the entries it returns non-zero for are
+ * removed (free their key and data in the callback if they are yours).
+ * Always 0. */
+ZT_API int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1,
+                            void *arg2);
+/* Number of entries; -1 for a null table. */
+ZT_API int hash_length(hash_table *table);
+/* Removes every entry whose key compares equal. Always 0. */
+ZT_API int hash_del_element(hash_table *table, const void *key);
+/* Frees the table and its entries (not keys or data); null does nothing. */
+ZT_API void hash_del(hash_table *table);
+
+/* Ready-made callbacks. hash_int: the int32_t the key points to (-1 for
+ * null). hash_atoi: the sum of (signed char) c + 65599 over the string's
+ * characters, wrapping (0 for "", 197091 for "abc"); -1 for null.
+ * hash_intcmp: 0, 1 or -1 as the first int32_t is equal to, greater or
+ * smaller than the second (null is equal to null and smaller than any). */
+ZT_API int hash_int(const void *key);
+ZT_API int hash_atoi(const void *key);
+ZT_API int hash_intcmp(const void *a, const void *b);
+/* Index callbacks. hash_mult_func: the fractional part (signed) of hash *
+ * 0.6180339887 times count, truncated; -1 when outside 0 .. count - 1 (most
+ * negative hash values); the bucket array is not looked at.
+ * hash_double_func: h = hash % count if that bucket is empty, else the first
+ * empty bucket of (h + k * (h + 1)) % count for k = 1 .. count - 1, else h;
+ * -1 with errno EDOM for a negative remainder (or a count below 1). A null
+ * bucket array counts as all empty. */
+ZT_API int hash_mult_func(int hash, int count, list_link **buckets);
+ZT_API int hash_double_func(int hash, int count, list_link **buckets);
 
 /* ---- balanced tree ---------------------------------------------------- */
 
+/* An ordered tree of caller-owned items. Every node counts the nodes of its
+ * subtree, so the node of any rank (0-based position in sorted order) can be
+ * rotated to the top; that is how the tree is balanced, and only when the
+ * caller asks: insertion and deletion never rebalance.
+ *
+ * Empty subtrees are &zt_tree_null, never null; a tree is held as a pointer
+ * to its root, the empty tree being ZT_TREE_EMPTY. Functions that return a
+ * root expect it stored in place of the root passed. A null root counts as
+ * the empty tree everywhere (an insertion into an empty tree that runs out of
+ * memory returns null). The tree frees its nodes, never the items. */
+typedef struct zt_tree_node {
+    int32_t count; /* nodes in this subtree, this one included */
+    void *item;
+    struct zt_tree_node *left;  /* items that sort before item */
+    struct zt_tree_node *right; /* items that sort after item */
+} zt_tree_node;
+
+/* The shared empty subtree: count 0, every pointer null. Read-only: nothing
+ * ever writes it, so separate trees may live on separate threads. */
+ZT_API extern const zt_tree_node zt_tree_null;
+#define ZT_TREE_EMPTY ((zt_tree_node *)&zt_tree_null)
+
+/* Walk orders; any other value visits nothing. */
+#define ZT_TREE_INORDER 0   /* left, node, right: sorted order */
+#define ZT_TREE_PREORDER 1  /* node, left, right */
+#define ZT_TREE_POSTORDER 2 /* left, right, node: the visit may free the node */
+
+/* compare(new item or key sought, item of a node): negative sorts before the
+ * node's item, positive after it, 0 equal. Insertion and deletion count on
+ * their way down and walk the path a second time to undo that when the item
+ * turns out present (insertion) or the key missing (deletion). */
+typedef int (*zt_tree_compare)(const void *key, const void *item);
+/* Called with each node (not the item); the result is ignored. */
+typedef int (*zt_tree_visit)(zt_tree_node *node, void *arg);
+/* Writes the node's text, line end included, to stream; result ignored. */
+typedef int (*zt_tree_print)(const zt_tree_node *node, FILE *stream);
+
+/* A single-node tree (malloc), or null when memory runs out. */
+ZT_API zt_tree_node *zt_tree_new(void *item);
+/* Adds item unless an equal one is present (then nothing changes, not even a
+ * count). Into an empty tree: the new node, or null without memory; below an
+ * existing node a failed allocation leaves the tree and its counts as they
+ * were (errno ENOMEM). A null compare changes nothing. */
+ZT_API zt_tree_node *zt_tree_insert(zt_tree_node *root, zt_tree_compare compare, void *item);
+/* The node whose item equals key, or null. Never calls compare on an empty
+ * tree. */
+ZT_API zt_tree_node *zt_tree_find(zt_tree_node *root, zt_tree_compare compare, const void *key);
+/* Removes and frees the node whose item equals key (a node with two subtrees
+ * gives way to the smallest node on its right); a missing key changes
+ * nothing. ZT_TREE_EMPTY when the tree becomes empty. */
+ZT_API zt_tree_node *zt_tree_delete(zt_tree_node *root, zt_tree_compare compare, const void *key);
+/* One tree of both; every item of left must sort before every item of right.
+ * The smallest node of right becomes the root (right alone: left itself). */
+ZT_API zt_tree_node *zt_tree_join(zt_tree_node *left, zt_tree_node *right);
+/* Rotates the node of rank k (0 <= k < root's count) to the root. A rank
+ * out of range returns the tree unchanged. */
+ZT_API zt_tree_node *zt_tree_partition(zt_tree_node *root, int k);
+/* Rearranges the tree so that at every node the two subtree counts differ by
+ * at most 1, the left one being the larger: the node of rank count / 2 is
+ * the root. */
+ZT_API zt_tree_node *zt_tree_balance(zt_tree_node *root);
+/* Single rotations: the former left (right) child becomes the subtree's root,
+ * counts kept right. A node without that child is returned unchanged. */
+ZT_API zt_tree_node *zt_tree_rotate_right(zt_tree_node *node);
+ZT_API zt_tree_node *zt_tree_rotate_left(zt_tree_node *node);
+/* Calls visit(node, arg) for every node in the given order. In post-order a
+ * node is not read after its visit, so the visit may free it (and its item):
+ * that is how a whole tree is released. The walks recurse as deep as the
+ * tree is high: balance a long list-shaped tree before walking it. */
+ZT_API void zt_tree_iter(zt_tree_node *root, zt_tree_visit visit, int order, void *arg);
+/* The same walk, printing: before print(node, stream) it writes one space per
+ * level, the root's level being indent and each level down one more. It
+ * writes no line ends of its own. A null print or stream writes nothing. */
+ZT_API void zt_tree_dump(zt_tree_node *root, zt_tree_print print, int order, FILE *stream,
+                         int indent);
+
 /* ---- circular queue --------------------------------------------------- */
 
+/* A ring of capacity fixed-size slots passing byte records first in, first
+ * out. It never refuses an item: when full, a new item discards the oldest.
+ * One slot always stays free, so a queue of capacity N holds at most N - 1
+ * items (capacity 1: none). Only ztcq_init allocates. */
+#define ZTCQ_OK 0
+#define ZTCQ_ERROR (-1) /* null queue or argument, length below 1, no memory */
+#define ZTCQ_TOO_LONG 1 /* the item is longer than a slot */
+#define ZTCQ_EMPTY 3    /* nothing to dequeue, peek or copy out */
+
+typedef struct ztcq_slot {
+    int32_t len; /* bytes of the item held */
+    void *data;  /* slot_size bytes of storage, fixed for the queue's life */
+} ztcq_slot;
+
+/* The record is the caller's; the queue allocates block and slots. */
+typedef struct ztcq_queue {
+    int32_t write_index; /* slot the next enqueue hands out */
+    int32_t read_index;  /* slot of the oldest item */
+    int32_t capacity;
+    int32_t slot_size;
+    int32_t count; /* items queued, at most capacity - 1 */
+    void *block;   /* capacity * slot_size zero-filled bytes */
+    ztcq_slot *slots;
+} ztcq_queue;
+
+/* Sets the queue up empty. ZTCQ_ERROR, with nothing allocated, for a null
+ * queue, a slot size or capacity below 1 (nothing changes then) or when
+ * memory runs out (block and slots stay null). */
+ZT_API int ztcq_init(ztcq_queue *queue, int slot_size, int capacity);
+/* Hands out the next free slot through *slot, already counted as an item
+ * (discarding the oldest when full); the caller fills data and len. */
+ZT_API int ztcq_enqueue(ztcq_queue *queue, ztcq_slot **slot);
+/* The oldest item's slot through *slot, which leaves the queue (its contents
+ * stay readable until the slot is handed out again), or ZTCQ_EMPTY. */
+ZT_API int ztcq_dequeue(ztcq_queue *queue, ztcq_slot **slot);
+/* As ztcq_dequeue, but the item stays. */
+ZT_API int ztcq_peek(ztcq_queue *queue, ztcq_slot **slot);
+/* Enqueues a copy of the len bytes; ZTCQ_TOO_LONG, changing nothing, when
+ * len exceeds the slot size. */
+ZT_API int ztcq_copyto_queue(ztcq_queue *queue, const void *bytes, int len);
+/* Dequeues into buf, which has room for *len bytes; *len becomes the bytes
+ * copied. A longer item is cut to the room and its rest is lost. */
+ZT_API int ztcq_copyfrom_queue(ztcq_queue *queue, void *buf, int *len);
+/* Withdraws the most recent enqueue (none when the queue is empty); an
+ * oldest item that it discarded stays discarded. */
+ZT_API int ztcq_cancel(ztcq_queue *queue);
+/* Empties the queue; the slots keep their contents. ZTCQ_ERROR for null. */
+ZT_API int ztcq_reset(ztcq_queue *queue);
+/* Items queued, or -1 for a null queue. */
+ZT_API int ztcq_get_size(const ztcq_queue *queue);
+/* Frees the slot storage and zeroes the record (not freed: it is the
+ * caller's), which may then be initialised again. Null: nothing. On a
+ * record so cleared, or one whose ztcq_init failed, enqueueing, dequeueing,
+ * peeking and copying give ZTCQ_ERROR. */
+ZT_API void ztcq_destroy(ztcq_queue *queue);
+
 /* ---- socket buffer ---------------------------------------------------- */
+
+/* A growable byte buffer on one socket, for input (whatever is pending,
+ * never waiting, handed out as lines or pieces) or output (bytes collected
+ * and sent in one write). The block is resized to exactly the bytes held.
+ * The buffer never closes its socket. Every function takes a null record:
+ * the writes and SockBufDelete then do nothing, the others return null, -1
+ * or SOCKBUF_ERROR. Strings returned are new (malloc) and NUL-terminated. */
+#define SOCKBUF_OK 0     /* bytes were appended */
+#define SOCKBUF_NODATA 1 /* nothing pending, or the peer has shut down */
+#define SOCKBUF_ERROR 2  /* null record, or a failed FIONREAD, resize or recv (errno) */
+
+typedef struct SockBuf {
+    int sock;      /* -1 when none is set */
+    char *bytes;   /* null until the first read or write */
+    int32_t len;   /* buffered bytes, at the start of bytes */
+} SockBuf;
+
+/* Initialises buf (overwriting, freeing nothing), or with null allocates a
+ * record (null when memory runs out). */
+ZT_API SockBuf *SockBufNew(SockBuf *buf);
+/* Frees the block and the record, which must come from SockBufNew(NULL). */
+ZT_API void SockBufDelete(SockBuf *buf);
+ZT_API SockBuf *SockBufSetSocket(SockBuf *buf, int sock);
+/* Appends what the socket has pending (FIONREAD), at most max bytes when max
+ * is above 0: SOCKBUF_NODATA when nothing is pending, so it never waits. On
+ * SOCKBUF_ERROR the buffered bytes stay. */
+ZT_API int SockBufReadMax(SockBuf *buf, int max);
+ZT_API int SockBufRead(SockBuf *buf);
+/* Takes the first line with its line end (CR, LF, CR LF or LF CR) out of the
+ * buffer; null when no line end comes before a zero byte or the end. After
+ * it, a zero byte follows the bytes left. */
+ZT_API char *SockBufGetLine(SockBuf *buf);
+/* Reads, then looks for a line, until a line is found or a read gives
+ * nothing (status SOCKBUF_NODATA) or fails. It reads before it looks: lines
+ * already buffered come out with SockBufGetLine. status may be null. */
+ZT_API char *SockBufReadLine(SockBuf *buf, int *status);
+/* Takes the first n bytes out (0 <= n <= len, else null): the string ends at
+ * the first zero byte among them. A zero byte follows the bytes left. */
+ZT_API char *SockBufGetStr(SockBuf *buf, int n);
+ZT_API char *SockBufPtr(SockBuf *buf);
+ZT_API int SockBufLen(SockBuf *buf);
+/* Empties the buffer, keeping its block. */
+ZT_API SockBuf *SockBufReset(SockBuf *buf);
+/* Drops the first n bytes; returns the bytes left. */
+ZT_API int SockBufResetLen(SockBuf *buf, unsigned int n);
+/* Append n bytes (a string without its NUL); n below 1, null bytes or a
+ * failed resize change nothing. */
+ZT_API void SockBufWrite(SockBuf *buf, const void *bytes, int n);
+ZT_API void SockBufWriteStr(SockBuf *buf, const char *str);
+/* Sends all buffered bytes in one write: 0, and they stay buffered (empty the
+ * buffer with SockBufReset); -1 when it fails or is short, and they are
+ * dropped. A peer that has gone gives -1 (EPIPE), never SIGPIPE. */
+ZT_API int SockBufWriteAll(SockBuf *buf);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,262 @@
+// The hash table: a fixed number of buckets, each a linked list of entry
+// records (key, data and a metadata word of the caller's), newest first.
+// Bucket choice is the caller's (a hash and an index callback); deletion
+// rides on the list's iteration guard, so that callbacks walking a bucket
+// may delete entries of it. The ready-made hash, index and compare
+// callbacks close the file.
+#include <errno.h>
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "internal.h"
+#include "zttools.h"
+
+namespace {
+
+constexpr int kDefaultSize = 127;
+constexpr int32_t kAtoiStep = 65599;
+constexpr double kMultiplier = 0.6180339887;
+
+hash_entry *entry_of(const list_link *link)
+{
+    return static_cast<hash_entry *>(link->elem);
+}
+
+// The key's bucket, or null when the index callback gives none.
+list_link **bucket_of(const hash_table *table, const void *key)
+{
+    const int index = table->index_fn(table->hash_fn(key), table->size, table->buckets);
+    return index >= 0 && index < table->size ? &table->buckets[index] : nullptr;
+}
+
+// From link on, the first unmarked link whose key compares equal; null if
+// none.
+list_link *next_equal(const hash_table *table, const void *key, list_link *link)
+{
+    if (link && (link->flags & LIST_LINK_REMOVED))
+        link = list_next(link);
+    for (; link; link = list_next(link)) {
+        if (table->compare_fn(key, entry_of(link)->key) == 0)
+            return link;
+    }
+    return nullptr;
+}
+
+// Removes an entry from a bucket whose count the caller has raised: the
+// removal is the mark, and the entry goes at once, so that nothing can
+// reach it again; the link follows with the purge.
+void drop_entry(list_link *link)
+{
+    link->flags |= LIST_LINK_REMOVED;
+    free(entry_of(link));
+}
+
+struct IterateCall {
+    hash_iter_fn callback;
+    void *arg;
+};
+
+int iterate_adapter(void *elem, int position, void *call)
+{
+    const auto *c = static_cast<const IterateCall *>(call);
+    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg);
+}
+
+}  // namespace
+
+extern "C" {
+
+hash_table *hash_create(int count, hash_key_fn hash, hash_index_fn index, hash_compare_fn compare)
+{
+    if (!hash || !compare) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    zt::MallocPtr<hash_table> table(static_cast<hash_table *>(malloc(sizeof(hash_table))));
+    if (!table)
+        return nullptr;
+    const int size = count > 0 ? count : kDefaultSize;
+    auto **buckets = static_cast<list_link **>(calloc(static_cast<size_t>(size), sizeof(list_link *)));
+    if (!buckets)
+        return nullptr;
+    *table = hash_table{size, hash, index ? index : hash_mult_func, compare, buckets};
+    return table.release();
+}
+
+int hash_add(hash_table *table, const void *key, void *data)
+{
+    if (!table) {
+        errno = EINVAL;
+        return -1;
+    }
+    list_link **bucket = bucket_of(table, key);
+    if (!bucket) {
+        errno = EDOM;
+        return -1;
+    }
+    zt::MallocPtr<hash_entry> entry(static_cast<hash_entry *>(malloc(sizeof(hash_entry))));
+    if (!entry)
+        return -1;
+    *entry = hash_entry{key, data, 0};
+    if (!list_push(entry.get(), bucket))
+        return -1;
+    entry.release();
+    return static_cast<int>(bucket - table->buckets);
+}
+
+void *hash_find_element(hash_table *table, const void *key)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
+    return link ? entry_of(link)->data : nullptr;
+}
+
+uintptr_t hash_get_metadata(hash_table *table, const void *key)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
+    return link ? entry_of(link)->metadata : 0;
+}
+
+void hash_set_metadata(hash_table *table, const void *key, uintptr_t value)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    if (!bucket)
+        return;
+    for (list_link *link = next_equal(table, key, *bucket); link;
+         link = next_equal(table, key, list_next(link)))
+        entry_of(link)->metadata = value;
+}
+
+int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
+{
+    if (!table || !callback)
+        return 0;
+    IterateCall call = {callback, arg};
+    for (int i = 0; i < table->size; i++) {
+        if (int result = list_iterate(&table->buckets[i], iterate_adapter, &call))
+            return result;
+    }
+    return 0;
+}
+
+// Each bucket is walked here under its guard rather than through
+// list_iterate_del: after the callback, the link shows whether the callback
+// itself already deleted this entry (it is marked then), which must not be
+// freed a second time.
+int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1, void *arg2)
+{
+    if (!table || !callback)
+        return 0;
+    for (int i = 0; i < table->size; i++) {
+        list_link **bucket = &table->buckets[i];
+        if (!*bucket)
+            continue;
+        list_iter_set(*bucket);
+        int position = 0;
+        for (list_link *link = *bucket; link; link = link->next, position++) {
+            if ((link->flags & LIST_LINK_REMOVED) ||
+                callback(entry_of(link)->data, position, arg1, arg2) == 0)
+                continue;
+            if (!(link->flags & LIST_LINK_REMOVED))
+                drop_entry(link);
+        }
+        list_iter_clear(bucket);
+    }
+    return 0;
+}
+
+int hash_length(hash_table *table)
+{
+    if (!table)
+        return -1;
+    int length = 0;
+    for (int i = 0; i < table->size; i++)
+        length += list_length(table->buckets[i]);
+    return length;
+}
+
+int hash_del_element(hash_table *table, const void *key)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    if (!bucket || !*bucket)
+        return 0;
+    list_iter_set(*bucket);
+    for (list_link *link = next_equal(table, key, *bucket); link;
+         link = next_equal(table, key, list_next(link)))
+        drop_entry(link);
+    list_iter_clear(bucket);
+    return 0;
+}
+
+void hash_del(hash_table *table)
+{
+    if (!table)
+        return;
+    for (int i = 0; i < table->size; i++) {
+        while (void *entry = list_pop(&table->buckets[i]))
+            free(entry);
+    }
+    free(table->buckets);
+    free(table);
+}
+
+int hash_int(const void *key)
+{
+    return key ? *static_cast<const int32_t *>(key) : -1;
+}
+
+int hash_atoi(const void *key)
+{
+    if (!key)
+        return -1;
+    // Unsigned, so that long strings wrap instead of overflowing.
+    uint32_t sum = 0;
+    for (const auto *c = static_cast<const signed char *>(key); *c; c++)
+        sum += static_cast<uint32_t>(*c + kAtoiStep);
+    return static_cast<int32_t>(sum);
+}
+
+int hash_intcmp(const void *a, const void *b)
+{
+    if (!a || !b)
+        return (a != nullptr) - (b != nullptr);
+    const int32_t x = *static_cast<const int32_t *>(a), y = *static_cast<const int32_t *>(b);
+    return (x > y) - (x < y);
+}
+
+int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
+{
+    // The fractional part with the sign of the product, as modf gives it;
+    // the product stays below 2^31 in size, so the truncation is exact.
+    const double product = hash * kMultiplier;
+    const double fraction = product - static_cast<double>(static_cast<int64_t>(product));
+    const int index = static_cast<int>(fraction * count);
+    return index >= 0 && index < count ? index : -1;
+}
+
+int hash_double_func(int hash, int count, list_link **buckets)
+{
+    const int h = count >= 1 ? hash % count : -1;
+    if (h < 0) {
+        errno = EDOM;
+        return -1;
+    }
+    if (!buckets || !buckets[h] || count < 2)
+        return h;
+    // The probe sequence in 32-bit arithmetic that wraps, as the signed
+    // remainder of the wrapped value: a negative one ends the search.
+    for (int k = 1; k < count; k++) {
+        const auto step = static_cast<uint32_t>(k) * static_cast<uint32_t>(h + 1);
+        const int probe = static_cast<int32_t>(static_cast<uint32_t>(h) + step) % count;
+        if (probe < 0) {
+            errno = EDOM;
+            return -1;
+        }
+        if (!buckets[probe])
+            return probe;
+    }
+    return h;
+}
+
+}  // extern "C"
