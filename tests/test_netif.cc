@@ -235,15 +235,29 @@ TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
     EXPECT_EQ(sifproxyarp(nullptr, ip("10.7.0.1"), INADDR_BROADCAST), 0);
     EXPECT_EQ(sifproxyarp("nosuch", ip("10.1.3.3"), INADDR_BROADCAST), 0);
     EXPECT_EQ(published(), "none");
+}
 
-    // A neighbour entry looked up on its interface.
-    run("ip neigh add 10.1.7.7 lladdr 00:1a:2b:3c:4d:5e dev eth2 nud permanent");
-    struct arpreq entry;
+TEST_F(NetifTest, ArpEntriesAreLookedUpOnTheirInterface)
+{
+    veth("eth2", "peer2");
+    run("ip link set eth2 up && ip neigh add 10.1.7.7 lladdr 00:1a:2b:3c:4d:5e dev eth2 nud permanent");
+    struct arpreq entry = {};
+    strcpy(entry.arp_dev, "eth2");
+    reinterpret_cast<struct sockaddr_in &>(entry.arp_pa).sin_family = AF_INET;
+    reinterpret_cast<struct sockaddr_in &>(entry.arp_pa).sin_addr.s_addr = ip("10.1.7.7");
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool answered = ioctl(fd, SIOCGARP, &entry) == 0;
+    close(fd);
+    if (!answered)  // qemu-i386 passes the request to the kernel without its contents
+        GTEST_SKIP() << "SIOCGARP itself fails here: " << strerror(errno);
+
     memset(&entry, 0x55, sizeof entry);
     strcpy(entry.arp_dev, "eth2");
-    ASSERT_EQ(get_arp_info(ip("10.1.7.7"), &entry), 0);
+    ASSERT_EQ(get_arp_info(ip("10.1.7.7"), &entry), 0) << strerror(errno);
     EXPECT_EQ(memcmp(entry.arp_ha.sa_data, "\x00\x1a\x2b\x3c\x4d\x5e", 6), 0);
     EXPECT_EQ(entry.arp_flags, ATF_PERM | ATF_COM);
+    EXPECT_EQ(get_arp_info(ip("10.1.7.8"), &entry), -1);
+    EXPECT_EQ(errno, ENXIO);
     entry.arp_dev[0] = '\0';
     EXPECT_EQ(get_arp_info(ip("10.1.7.7"), &entry), -1);
     EXPECT_EQ(errno, ENODEV);

@@ -165,7 +165,7 @@ template <size_t N> size_t split_words(std::string_view text, std::array<std::st
     for (size_t at = text.find_first_not_of(kSeparators); at != std::string_view::npos; count++) {
         size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
         if (count < N)
-            out[count] = text.substr(at, end - at);
+            out[count] = std::string_view(text.data() + at, end - at);  // substr would throw
         at = text.find_first_not_of(kSeparators, end);
     }
     return count;
