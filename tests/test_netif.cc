@@ -359,6 +359,41 @@ TEST_F(NetifTest, ArpFramesLeaveByteForByte)
     close(peer2);
 }
 
+// Runs ztnet with args; its exit status and what it wrote to either stream.
+std::pair<int, std::string> ztnet(const std::string &args)
+{
+    std::string command = std::string(ZT_EMULATOR) + " " + ZTNET_PATH + " " + args + " 2>&1";
+    FILE *tool = popen(command.c_str(), "r");
+    std::string output;
+    char chunk[256];
+    for (size_t n; tool && (n = fread(chunk, 1, sizeof chunk, tool)) > 0;)
+        output.append(chunk, n);
+    int status = tool ? pclose(tool) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST_F(NetifTest, ToolShowsRoutesRolesAndHardwareAddresses)
+{
+    veth("eth1", "peer1", "00:1a:2b:3c:4d:5e");
+    run("ip link set eth1 up && ip link set peer1 up && ip addr add 10.1.0.1/16 dev eth1");
+    using Run = std::pair<int, std::string>;
+    EXPECT_EQ(ztnet("route 10.1.0.5"), Run(0, "route 10.1.0.0 mask 255.255.0.0 gateway 0.0.0.0 dev eth1 "
+                                              "flags 0x0001\nnetworks: trusted\nlocal address 10.1.0.1\n"));
+    EXPECT_EQ(ztnet("route 10.1.0.300"), Run(2, "ztnet: 10.1.0.300 is not an IPv4 address\n"));
+    EXPECT_EQ(ztnet("route 8.8.8.8"), Run(1, "ztnet: no route to 8.8.8.8\n"));
+    EXPECT_EQ(ztnet("role trusted"), Run(0, "eth1\n"));
+    EXPECT_EQ(ztnet("role eth1").first, 2);
+    EXPECT_EQ(ztnet("dropin"), Run(0, "drop-in mode off\n"));
+    EXPECT_EQ(ztnet("hwaddr eth1"), Run(0, "00:1a:2b:3c:4d:5e\n"));
+    EXPECT_EQ(ztnet("hwaddr nosuch"), Run(1, "ztnet: nosuch: no such interface\n"));
+    EXPECT_EQ(ztnet("arp-request eth1 10.1.0.2 10.1.0.1"),
+              Run(0, "sent 42 bytes on eth1: who has 10.1.0.2, tell 10.1.0.1\n"));
+    EXPECT_EQ(ztnet("arp-request nosuch 10.1.0.2 10.1.0.1"), Run(1, "ztnet: nosuch: no such interface\n"));
+    EXPECT_EQ(ztnet("arp-request eth1 10.1.0.2 x"), Run(2, "ztnet: x is not an IPv4 address\n"));
+    EXPECT_EQ(ztnet("--help").first, 0);
+    EXPECT_EQ(ztnet("hwaddr").first, 2);
+}
+
 // Route selection over a table of the test's own.
 constexpr char kHeader[] =
     "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
