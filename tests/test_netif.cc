@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "failalloc.h"
 #include "zt_test.h"
 #include "zttools.h"
 
@@ -220,6 +221,20 @@ TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
     EXPECT_EQ(sifproxyarp(nullptr, ip("10.7.0.1"), INADDR_BROADCAST), 0);
     EXPECT_EQ(sifproxyarp("nosuch", ip("10.1.3.3"), INADDR_BROADCAST), 0);
     EXPECT_EQ(published(), "none");
+
+    // Without memory for the interface list nothing is published.
+    namespace failalloc = zt_test::failalloc;
+    const int descriptors = zt_test::open_fd_count();
+    unsigned allocations = failalloc::for_each_failure([&](unsigned k, failalloc::Mode mode) {
+        failalloc::arm(k, mode);
+        const int done = sifproxyarp(nullptr, ip("10.1.3.3"), INADDR_BROADCAST);
+        failalloc::disarm();
+        EXPECT_EQ(done, failalloc::failed() ? 0 : 1);
+        EXPECT_EQ(published(), done ? "eth2" : "none");
+        EXPECT_EQ(!done || cifproxyarp(0, ip("10.1.3.3")), 1);
+    });
+    EXPECT_EQ(allocations, 1u);
+    EXPECT_EQ(zt_test::open_fd_count(), descriptors);
 }
 
 TEST_F(NetifTest, ArpEntriesAreLookedUpOnTheirInterface)

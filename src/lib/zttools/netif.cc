@@ -23,6 +23,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -264,7 +265,7 @@ constexpr size_t kHwLength = 6;
 constexpr uint8_t kBroadcast[kHwLength] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 // The packet destination names the interface in the 14-byte data field,
 // which the kernel cuts to 13 characters and a NUL.
-constexpr size_t kPacketNameMax = sizeof(((struct sockaddr *)nullptr)->sa_data) - 1;
+constexpr size_t kPacketNameMax = sizeof(sockaddr::sa_data) - 1;
 
 // Ethernet header and ARP message for Ethernet and IPv4: byte offsets.
 enum ArpOffset : size_t {
@@ -380,8 +381,8 @@ int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
     InterfaceList list;
     if (!list.fetch(fd))
         return 0;
-    struct ifreq work = {};
-    const struct ifreq *chosen = nullptr;
+    struct ifreq work = {};  // ends up holding the chosen interface's name
+    bool found = false;
     for (const struct ifreq &candidate : list) {
         if (candidate.ifr_addr.sa_family != AF_INET ||
             (name && strncmp(candidate.ifr_name, name, IFNAMSIZ) != 0))
@@ -392,11 +393,11 @@ int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
         if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
             continue;
         if (((ipv4_of(candidate.ifr_addr) ^ addr) & ipv4_of(work.ifr_netmask)) == 0) {
-            chosen = &candidate;
+            found = true;
             break;
         }
     }
-    if (!chosen) {
+    if (!found) {
         errno = ENXIO;
         return 0;
     }
@@ -433,10 +434,12 @@ int cifproxyarp(uint32_t, uint32_t addr)
 
 int get_arp_info(uint32_t addr, struct arpreq *req)
 {
-    int fd = control_socket();
-    if (!req)
+    if (!req) {
         errno = EINVAL;
-    if (fd < 0 || !req)
+        return -1;
+    }
+    int fd = control_socket();
+    if (fd < 0)
         return -1;
     // The kernel looks an entry up only on a given interface: the caller's
     // arp_dev is all that survives the clearing.
@@ -452,21 +455,26 @@ int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mas
               uint32_t gateway, uint16_t flags)
 {
     int fd = control_socket();
-    if (fd < 0)
+    // The kernel reads a whole name field from rt_dev, whatever the length
+    // of the string: it gets one.
+    char name[IFNAMSIZ] = {};
+    if (fd < 0 || (dev && !put_name(name, dev)))
         return 0;
     struct rtentry entry = {};
     put_ipv4(entry.rt_dst, dst);
     put_ipv4(entry.rt_gateway, gateway);
     put_ipv4(entry.rt_genmask, mask);
     entry.rt_flags = flags;
-    entry.rt_dev = const_cast<char *>(dev);
+    entry.rt_dev = dev ? name : nullptr;
     return ioctl(fd, request, &entry) == 0;
 }
 
 int get_if_info(const char *name, IfInfo *info)
 {
-    if (!info)
+    if (!info) {
+        errno = EINVAL;
         return 0;
+    }
     memset(info, 0, sizeof *info);
     struct ifreq request = {};
     if (!put_name(request.ifr_name, name))
@@ -597,9 +605,8 @@ uint32_t route_laddr(uint32_t dest, uint32_t spare, struct rtentry *out)
     if (out)
         *out = selected;
     struct ifreq request = {};
-    memcpy(request.ifr_name, route_dev, IFNAMSIZ - 1);
     request.ifr_addr.sa_family = AF_INET;
-    if (ioctl(fd, SIOCGIFADDR, &request) < 0) {
+    if (!put_name(request.ifr_name, route_dev) || ioctl(fd, SIOCGIFADDR, &request) < 0) {
         syslog(LOG_ERR, "Unable to get dev IP address for (%s): %m", route_dev);
         return 0;
     }
