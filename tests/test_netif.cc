@@ -9,6 +9,9 @@
 #include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <net/route.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>

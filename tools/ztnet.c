@@ -5,6 +5,7 @@
  * error records are shown on standard error as well. */
 #include <arpa/inet.h>
 #include <errno.h>
+#include <net/route.h>
 #include <stdio.h>
 #include <string.h>
 #include <syslog.h>

@@ -34,6 +34,9 @@ namespace {
 
 // ---- requests ---------------------------------------------------------
 
+static_assert(sizeof(IfMap) == sizeof(struct ifmap) && offsetof(IfMap, base_addr) == offsetof(struct ifmap, base_addr) &&
+              offsetof(IfMap, port) == offsetof(struct ifmap, port));
+
 // The socket on which interface, route and ARP requests are made: opened by
 // the first request that needs it (and again by the next one if that
 // failed), never closed, not inherited by executed programs.
@@ -482,7 +485,7 @@ int get_if_info(const char *name, IfInfo *info)
     zt::UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd || ioctl(fd.get(), SIOCGIFMAP, &request) < 0)
         return 0;
-    info->map = request.ifr_map;
+    memcpy(&info->map, &request.ifr_map, sizeof info->map);
     if (ioctl(fd.get(), SIOCGIFHWADDR, &request) < 0)
         return 0;
     const auto *hw = reinterpret_cast<const uint8_t *>(request.ifr_hwaddr.sa_data);

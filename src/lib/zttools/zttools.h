@@ -12,9 +12,6 @@
 #ifndef ZTTOOLS_H
 #define ZTTOOLS_H
 
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <net/route.h>
 #include <netinet/in.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -267,6 +264,10 @@ ZT_API int atobDecode(ATOB_State *state, char *buf, int *len);
 
 /* ---- interfaces, routes, roles and ARP -------------------------------- */
 
+/* The platform's request records, from <net/route.h> and <net/if_arp.h>. */
+struct rtentry;
+struct arpreq;
+
 /* Interface, route and ARP-table requests. Interface names have at most 15
  * characters: a null or longer name fails the request (EINVAL, ENODEV)
  * before anything is asked. Most requests go over one control socket that
@@ -302,9 +303,19 @@ ZT_API int get_arp_info(uint32_t addr, struct arpreq *req);
 ZT_API int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mask,
                      uint32_t gateway, uint16_t flags);
 
+/* An interface's device map, laid out as the platform's struct ifmap. */
+typedef struct IfMap {
+    unsigned long mem_start;
+    unsigned long mem_end;
+    unsigned short base_addr;
+    unsigned char irq;
+    unsigned char dma;
+    unsigned char port;
+} IfMap;
+
 /* An interface's device map and hardware address. */
 typedef struct IfInfo {
-    struct ifmap map;        /* as the kernel reports it */
+    IfMap map;               /* as the kernel reports it */
     uint32_t hw_high;        /* hardware address bytes 0, 1, 2 as one number */
     uint32_t hw_low;         /* bytes 3, 4, 5 likewise */
     unsigned char hwaddr[6];
