@@ -107,10 +107,8 @@ public:
     bool fetch(int fd)
     {
         entries_.reset(static_cast<struct ifreq *>(malloc(kMaxEntries * sizeof(struct ifreq))));
-        if (!entries_) {
-            errno = ENOMEM;
+        if (!entries_)
             return false;
-        }
         struct ifconf list = {};
         list.ifc_len = static_cast<int>(kMaxEntries * sizeof(struct ifreq));
         list.ifc_req = entries_.get();

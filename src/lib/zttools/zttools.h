@@ -288,7 +288,8 @@ ZT_API int sifaddr(const char *name, uint32_t local, uint32_t peer, uint32_t mas
  * of the first interface in the kernel's list (only the one called name,
  * unless name is null) that is up, broadcast, uses ARP, is neither
  * loopback nor point-to-point, and has addr on its subnet. mask goes into
- * the entry's netmask. 1 done; 0 failed (ENXIO when no interface fits). */
+ * the entry's netmask (the kernel, not told to use it, publishes addr
+ * alone). 1 done; 0 failed (ENXIO when no interface fits). */
 ZT_API int sifproxyarp(const char *name, uint32_t addr, uint32_t mask);
 /* Withdraws the published entry for addr, on whichever interface with an
  * address holds it; the first argument is not used. 1 done, 0 failed. */
