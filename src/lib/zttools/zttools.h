@@ -570,6 +570,155 @@ ZT_API void DataViewDelete(DataView *view);
 
 /* ---- interfaces, routes, roles and ARP -------------------------------- */
 
+/* The platform's request records, from <net/route.h> and <net/if_arp.h>. */
+struct rtentry;
+struct arpreq;
+
+/* Interface, route and ARP-table requests. Interface names have at most 15
+ * characters: a null or longer name fails the request (EINVAL, ENODEV)
+ * before anything is asked. Most requests go over one control socket that
+ * the first of them opens (close-on-exec, never closed; a failed opening is
+ * tried again by the next request); when it cannot be opened the request
+ * fails with the errno of socket. Each sequence stops at its first failed
+ * step, with that step's errno, and undoes nothing. */
+
+/* Sets the interface up (sifup) or down (sifdown), asking for
+ * IFF_POINTOPOINT too; every other flag stays. 1 done, 0 failed. */
+ZT_API int sifup(const char *name);
+ZT_API int sifdown(const char *name);
+/* Sets the local and the point-to-point destination address, the netmask
+ * unless mask is 0, then adds a host route to peer through the interface.
+ * 1 done; 0 failed (also when that host route exists already). */
+ZT_API int sifaddr(const char *name, uint32_t local, uint32_t peer, uint32_t mask);
+/* Publishes a permanent proxy-ARP entry for addr with the hardware address
+ * of the first interface in the kernel's list (only the one called name,
+ * unless name is null) that is up, broadcast, uses ARP, is neither
+ * loopback nor point-to-point, and has addr on its subnet. mask goes into
+ * the entry's netmask (the kernel, not told to use it, publishes addr
+ * alone). 1 done; 0 failed (ENXIO when no interface fits). */
+ZT_API int sifproxyarp(const char *name, uint32_t addr, uint32_t mask);
+/* Withdraws the published entry for addr, on whichever interface with an
+ * address holds it; the first argument is not used. 1 done, 0 failed. */
+ZT_API int cifproxyarp(uint32_t unused, uint32_t addr);
+/* Looks up the ARP entry of addr on the interface that req->arp_dev names
+ * (the kernel needs one: ENODEV without): req is cleared but for arp_dev
+ * and filled by the kernel. 0 done, -1 failed (EINVAL for a null req). */
+ZT_API int get_arp_info(uint32_t addr, struct arpreq *req);
+/* Issues a routing request (SIOCADDRT, SIOCDELRT) for dst/mask through
+ * gateway with exactly these flags (RTF_UP, RTF_GATEWAY, RTF_HOST ...), on
+ * the interface dev (null: the kernel chooses). 1 done, 0 failed. */
+ZT_API int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mask,
+                     uint32_t gateway, uint16_t flags);
+
+/* An interface's device map, laid out as the platform's struct ifmap. */
+typedef struct IfMap {
+    unsigned long mem_start;
+    unsigned long mem_end;
+    unsigned short base_addr;
+    unsigned char irq;
+    unsigned char dma;
+    unsigned char port;
+} IfMap;
+
+/* An interface's device map and hardware address. */
+typedef struct IfInfo {
+    IfMap map;               /* as the kernel reports it */
+    uint32_t hw_high;        /* hardware address bytes 0, 1, 2 as one number */
+    uint32_t hw_low;         /* bytes 3, 4, 5 likewise */
+    unsigned char hwaddr[6];
+    char hwaddr_text[13];    /* 12 lowercase hex digits: "001a2b3c4d5e" */
+} IfInfo;
+
+/* Fills info (cleared first) on a socket of its own. 1 done; 0 failed:
+ * null info, or the map (then all zero) or the hardware address (then only
+ * the map is filled) cannot be read. */
+ZT_API int get_if_info(const char *name, IfInfo *info);
+/* Reads the interface's hardware address into hw (6 bytes; null only
+ * checks it) through fd, any socket that takes interface requests. 0, or
+ * -1 with the syslog record "if_hwaddr: SIOCGIFHWADDR error (...)". */
+ZT_API int if_hwaddr(int fd, const char *name, unsigned char *hw);
+/* Rewrites the address and port of addr with those of repl when its port
+ * is that of match and its address that of match, or any address when
+ * match has 255.255.255.255. Families are not looked at. 1 if rewritten,
+ * else 0 (also for a null record). */
+ZT_API int nat_translation1(const struct sockaddr_in *match, const struct sockaddr_in *repl,
+                            struct sockaddr_in *addr);
+
+/* Routes and roles, from "/proc/net/route" read afresh at every call. The
+ * route selected for an address is, among the lines whose route is up,
+ * covers the address and does not leave through "ipsec0": the first host
+ * route; else the network route of the greatest mask (the first of equal
+ * ones); else the default route. A route record handed out has only the
+ * address parts of rt_dst, rt_gateway and rt_genmask set (families 0), the
+ * kernel's flags, and rt_dev pointing to a buffer of the library's (the
+ * name cut to 19 characters) that the next route look-up overwrites. Not
+ * reentrant. The second argument of route and route_laddr is not used. */
+ZT_API int route(uint32_t dest, uint32_t unused, struct rtentry *out);
+/* 1 if a route is selected for addr and its interface name begins with
+ * ifname (eth1 covers eth10 and eth1:0; "" covers any), else 0. */
+ZT_API int is_on_net(uint32_t addr, const char *ifname);
+/* The roles' networks: eth1 trusted, eth2 optional, eth3 to eth5 the
+ * further optional ones (eth0 is the external network). */
+ZT_API int is_on_trusted_net(uint32_t addr);
+ZT_API int is_on_optional_net(uint32_t addr);
+ZT_API int is_on_optional2_net(uint32_t addr);
+ZT_API int is_on_optional3_net(uint32_t addr);
+ZT_API int is_on_optional4_net(uint32_t addr);
+/* The address of the interface of the route selected for dest (the route
+ * copied to out when given), or 0: no route, or the address cannot be read
+ * (syslog record "Unable to get dev IP address for (NAME): ..."). */
+ZT_API uint32_t route_laddr(uint32_t dest, uint32_t unused, struct rtentry *out);
+
+/* A static route as routing requests take it. */
+typedef struct NetRouteInfo {
+    uint32_t flags;       /* RTF_UP | RTF_GATEWAY, and RTF_HOST for a host */
+    uint32_t destination;
+    uint32_t netmask;     /* 255.255.255.255 for a host */
+    uint32_t gateway;
+} NetRouteInfo;
+
+/* Parses "host DEST GATEWAY" (host in any case) or "WORD DEST MASK
+ * GATEWAY". A word that is not an address (inet_aton), or longer than 79
+ * characters, leaves its field as it was; so does a missing gateway of the
+ * second form. Words after the fourth are ignored. 0, or -1 for a null
+ * argument or fewer than three words. */
+ZT_API int networking_routes_info(const char *text, NetRouteInfo *out);
+/* 1 if a and b agree on every bit of mask, else 0. */
+ZT_API int same_net(uint32_t a, uint32_t b, uint32_t mask);
+/* "eth0", "eth1", "eth2" for exactly "external", "trusted", "optional";
+ * any other name itself; null for null. */
+ZT_API const char *translate_device(const char *name);
+
+/* Drop-in mode: on when the file ZT_DROPIN_FILE holds three words (each at
+ * most 19 characters): an address, the drop-in network and its mask. Read
+ * once, by the first call, for the rest of the process; a file with fewer
+ * or longer words gives the syslog record "bad drop-in mode, weird data in
+ * /tmp/dropin" and mode off, a missing file mode off silently. A word that
+ * is no address reads as 0.0.0.0. */
+#define ZT_DROPIN_FILE "/tmp/dropin"
+/* 1 when on (the given pointers receive the three values), 0 when off. */
+ZT_API int get_dropin_info(uint32_t *address, uint32_t *network, uint32_t *netmask);
+/* 1 when on and addr AND the mask equals the network, else 0. */
+ZT_API int in_dropin_net(uint32_t addr);
+
+/* Whole Ethernet ARP frames (42 bytes) sent through a link-level packet
+ * socket, socket(AF_INET, SOCK_PACKET, htons(ETH_P_ARP)), on the interface
+ * named (cut to 13 characters). Addresses are copied as given. */
+
+/* Sends opcode op (host order) from sender_ip to target_ip; a null eth_dst
+ * is broadcast, a null eth_src (also the sender hardware address) or
+ * target_hw all zero. 42 when sent, -1 on failure (EINVAL for a null
+ * ifname). */
+ZT_API int arp_send(int fd, const char *ifname, uint16_t op, uint32_t target_ip,
+                    uint32_t sender_ip, const unsigned char *eth_dst,
+                    const unsigned char *eth_src, const unsigned char *target_hw);
+/* Broadcasts a request for target_ip from sender_ip and the interface's own
+ * hardware address (all zero, after the if_hwaddr record, when it cannot be
+ * read), on fd or, when fd is negative, on a packet socket of its own for
+ * the call. 42 when sent; 0 for an interface without ARP (nothing sent);
+ * -1 on failure (EINVAL for a null ifname). */
+ZT_API int arp_req(int fd, uint32_t target_ip, uint32_t sender_ip, const char *ifname);
+
 /* ---- linked list ------------------------------------------------------ */
 
 /* A doubly linked list of caller-owned elements, which it never copies,
