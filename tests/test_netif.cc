@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,13 +58,6 @@ int with_route_table(const char *table, const std::function<int()> &body)
             std::ofstream("/proc/net/route") << table;
         return body();
     });
-}
-
-std::string file_text(const char *path)
-{
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
 }
 
 std::string hex_of(const std::string &bytes)
@@ -166,10 +158,8 @@ TEST_F(NetifTest, FlagsAddressesMasksAndRoutesAreSet)
     EXPECT_EQ(address_part(selected.rt_gateway), ip("10.1.0.2"));
     EXPECT_EQ(selected.rt_flags, RTF_UP | RTF_GATEWAY);
     EXPECT_EQ(route_laddr(ip("10.5.1.1"), 0, nullptr), ip("10.1.0.1"));
-    EXPECT_EQ(is_on_trusted_net(ip("10.5.1.1")), 1);
     EXPECT_EQ(route_cmd(SIOCDELRT, nullptr, net, mask, 0, RTF_UP), 1);
     EXPECT_TRUE(route_cmd(SIOCDELRT, nullptr, net, mask, 0, RTF_UP) == 0 && errno == ESRCH);
-    EXPECT_TRUE(!is_on_trusted_net(ip("10.5.1.1")) && is_on_optional_net(ip("10.5.1.1")));  // eth2's /8
 }
 
 TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
@@ -180,7 +170,7 @@ TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
         "ip addr add 10.1.0.9/16 dev eth2");
     // The interface of the published entry for 10.1.3.3 in the kernel's table.
     auto published = [] {
-        std::istringstream table(file_text("/proc/net/arp"));
+        std::ifstream table("/proc/net/arp");
         std::string address, type, flags, hw, mask, dev;
         for (std::getline(table, address); table >> address >> type >> flags >> hw >> mask >> dev;)
             if (address == "10.1.3.3" && flags == "0xc")
@@ -307,7 +297,6 @@ TEST_F(NetifTest, HardwareAddressesAreReadAndArpFramesLeaveByteForByte)
     // Without ARP nothing is sent: the next frame is the one sent after.
     run("ip link set eth1 arp off");
     EXPECT_EQ(arp_req(sender, ip("10.1.0.2"), ip("10.1.0.1"), "eth1"), 0);
-    EXPECT_EQ(arp_req(-1, ip("10.1.0.2"), ip("10.1.0.1"), "eth1"), 0);
     ASSERT_EQ(arp_send(sender, "eth1", 7, 0, 0, nullptr, nullptr, nullptr), 42);
     EXPECT_EQ(next_frame(peer1).substr(40, 4), "0007");
     EXPECT_TRUE(arp_req(-1, 0, 0, nullptr) == -1 && arp_req(-1, 0, 0, "nosuch") == -1);
