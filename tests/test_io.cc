@@ -262,9 +262,10 @@ TEST_F(IoTest, ProxiedUdpBuildsAndReadsTheTwoAddressRecord)
 
     // The kernel reads the first half as the destination: the callers'
     // family fields do not count, a port or route there does.
-    struct sockaddr_in source = loopback(ntohs(sender_addr.sin_port)), no_port = to, unreachable = to;
+    struct sockaddr_in source = loopback(ntohs(sender_addr.sin_port));
     source.sin_family = to.sin_family = 0x5A5A;
     EXPECT_EQ(SendProxiedUdp(sender, &source, &to, "data", 4), 4);
+    struct sockaddr_in no_port = to, unreachable = to;
     no_port.sin_port = 0;
     unreachable.sin_addr.s_addr = htonl(0x0A090909);
     EXPECT_TRUE(SendProxiedUdp(sender, &source, &no_port, "data", 4) == -1 && errno == EINVAL);

@@ -263,12 +263,10 @@ TEST_F(NetifTest, HardwareAddressesAreReadAndArpFramesLeaveByteForByte)
     // The ARP frames that arrive at a peer end, one by one.
     auto capture = [](const char *peer) {
         int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP));
-        struct sockaddr_ll where = {};
-        where.sll_family = AF_PACKET;
-        where.sll_protocol = htons(ETH_P_ARP);
-        where.sll_ifindex = static_cast<int>(if_nametoindex(peer));
-        struct timeval patience = {10, 0};  // only against a hang
-        EXPECT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&where), sizeof where), 0);
+        const int index = static_cast<int>(if_nametoindex(peer));
+        const struct sockaddr_ll where = {AF_PACKET, htons(ETH_P_ARP), index, 0, 0, 0, {}};
+        const struct timeval patience = {10, 0};  // only against a hang
+        EXPECT_EQ(bind(fd, reinterpret_cast<const struct sockaddr *>(&where), sizeof where), 0);
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         return fd;
     };
