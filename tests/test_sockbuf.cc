@@ -1,12 +1,12 @@
-// The socket buffer over real socket pairs: lines with their four kinds of
-// line end, data arriving in pieces, bounded reads that never wait, the
-// peer's shutdown, pieces by length, collected writes, no memory.
+// The socket buffer over real socket pairs: line ends, data in pieces, reads
+// that never wait, the peer's shutdown, pieces by length, writes, no memory.
 #include <errno.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "failalloc.h"
@@ -16,27 +16,22 @@
 namespace {
 
 // A buffer on one end of a stream socket pair; the test is the peer.
-class SockBufTest : public testing::Test {
-protected:
-    void SetUp() override
+struct SockBufTest : testing::Test {
+    SockBufTest()
     {
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds_), 0);
-        SockBufSetSocket(SockBufNew(&buf_), fds_[0]);
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        SockBufSetSocket(SockBufNew(&buf), fds[0]);
     }
-    void TearDown() override
+    ~SockBufTest() override
     {
-        free(buf_.bytes);
-        close(fds_[0]);
-        close(fds_[1]);
+        free(buf.bytes);
+        close(fds[0]);
+        close(fds[1]);
     }
-    void send_peer(const std::string &s)
-    {
-        ASSERT_EQ(write(fds_[1], s.data(), s.size()), static_cast<ssize_t>(s.size()));
-    }
-    std::string buffered() const { return std::string(buf_.bytes, static_cast<size_t>(buf_.len)); }
-
-    int fds_[2] = {-1, -1};
-    SockBuf buf_;
+    void send_peer(const std::string &s) { ASSERT_EQ(write(fds[1], s.data(), s.size()), ssize_t(s.size())); }
+    std::string buffered() const { return std::string(buf.bytes, size_t(buf.len)); }
+    int fds[2] = {-1, -1};
+    SockBuf buf;
 };
 
 // The string a call returned (freed), or "<null>".
@@ -47,120 +42,99 @@ std::string own(char *text)
     return s;
 }
 
-TEST_F(SockBufTest, ReadLineReadsBeforeItLooks)
+TEST_F(SockBufTest, LinesAreReadBeforeTheyAreLookedFor)
 {
+    EXPECT_EQ(own(SockBufGetLine(&buf)), "<null>");  // no block yet
     send_peer("ab\r\ncd\r\n");
     int status = -1;
-    EXPECT_EQ(own(SockBufReadLine(&buf_, &status)), "ab\r\n");
+    EXPECT_EQ(own(SockBufReadLine(&buf, &status)), "ab\r\n");
     EXPECT_EQ(status, SOCKBUF_OK);
-    EXPECT_EQ(own(SockBufReadLine(&buf_, &status)), "<null>");
+    EXPECT_EQ(own(SockBufReadLine(&buf, &status)), "<null>");
     EXPECT_EQ(status, SOCKBUF_NODATA);
-    EXPECT_EQ(own(SockBufGetLine(&buf_)), "cd\r\n");
-    EXPECT_EQ(SockBufLen(&buf_), 0);
-    // A line in pieces; a CR that came alone was a whole line end, so the
-    // LF behind it is a line of its own.
+    EXPECT_EQ(own(SockBufGetLine(&buf)), "cd\r\n");
+    // A CR that came alone was a whole line end: the LF behind it is a line.
     send_peer("he");
-    EXPECT_EQ(own(SockBufReadLine(&buf_, nullptr)), "<null>");
+    EXPECT_EQ(own(SockBufReadLine(&buf, nullptr)), "<null>");
     send_peer("llo\r");
-    EXPECT_EQ(own(SockBufReadLine(&buf_, &status)), "hello\r");
+    EXPECT_EQ(own(SockBufReadLine(&buf, &status)), "hello\r");
     send_peer("\nworld\n");
-    EXPECT_EQ(own(SockBufReadLine(&buf_, &status)), "\n");
-    EXPECT_EQ(own(SockBufGetLine(&buf_)), "world\n");
-}
+    EXPECT_EQ(own(SockBufReadLine(&buf, &status)), "\n");
+    EXPECT_EQ(own(SockBufGetLine(&buf)), "world\n");
 
-TEST_F(SockBufTest, LineEnds)
-{
-    EXPECT_EQ(own(SockBufGetLine(&buf_)), "<null>");  // no block yet
     const std::string nul("a\0\n", 3);
-    const std::string cases[][3] = {{"a\n\rb", "a\n\r", "b"}, {"a\r\r", "a\r", "\r"},
-                                    {"\n\n", "\n", "\n"},     {"abc", "<null>", "abc"},
-                                    {nul, "<null>", nul}};
+    const std::string cases[][3] = {{"a\n\rb", "a\n\r", "b"}, {"a\r\r", "a\r", "\r"}, {"\n\n", "\n", "\n"},
+                                    {"abc", "<null>", "abc"}, {nul, "<null>", nul}};
     for (const auto &[bytes, line, rest] : cases) {
-        SockBufWrite(SockBufReset(&buf_), bytes.data(), static_cast<int>(bytes.size()));
-        EXPECT_EQ(own(SockBufGetLine(&buf_)), line) << bytes;
+        SockBufWrite(SockBufReset(&buf), bytes.data(), int(bytes.size()));
+        EXPECT_EQ(own(SockBufGetLine(&buf)), line) << bytes;
         EXPECT_EQ(buffered(), rest) << bytes;
-        if (line != "<null>") {
-            EXPECT_EQ(buf_.bytes[buf_.len], '\0');  // the rest reads as a string
-        }
+        EXPECT_TRUE(line == "<null>" || buf.bytes[buf.len] == '\0') << bytes;  // the rest reads as a string
     }
 }
 
-TEST_F(SockBufTest, ReadsTakeOnlyWhatIsPending)
+TEST_F(SockBufTest, ReadsTakeOnlyWhatIsPendingAndPiecesGoByLength)
 {
-    EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_NODATA);  // a blocking socket, and no wait
+    EXPECT_EQ(SockBufRead(&buf), SOCKBUF_NODATA);  // a blocking socket, and no wait
     send_peer("0123456789");
-    EXPECT_EQ(SockBufReadMax(&buf_, 3), SOCKBUF_OK);
+    EXPECT_EQ(SockBufReadMax(&buf, 3), SOCKBUF_OK);
     int pending = -1;
-    ioctl(fds_[0], FIONREAD, &pending);
+    ioctl(fds[0], FIONREAD, &pending);
     EXPECT_EQ(pending, 7);
-    EXPECT_EQ(SockBufReadMax(&buf_, -1), SOCKBUF_OK);
-    shutdown(fds_[1], SHUT_WR);
-    EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_NODATA);
-    EXPECT_EQ(buffered(), "0123456789");
+    EXPECT_EQ(SockBufReadMax(&buf, -1), SOCKBUF_OK);
+    shutdown(fds[1], SHUT_WR);
+    EXPECT_EQ(SockBufRead(&buf), SOCKBUF_NODATA);
+    EXPECT_EQ(own(SockBufGetStr(&buf, 11)), "<null>");
+    EXPECT_EQ(own(SockBufGetStr(&buf, 0)), "");
+    EXPECT_EQ(own(SockBufGetStr(&buf, 2)), "01");
+    EXPECT_STREQ(SockBufPtr(&buf), "23456789");
+    SockBufWrite(SockBufReset(&buf), "x\0yz", 4);
+    EXPECT_EQ(own(SockBufGetStr(&buf, 3)), "x");  // the zero byte ends the copy
+    EXPECT_EQ(buffered(), "z");
+    SockBufWriteStr(&buf, "123");
+    EXPECT_EQ(SockBufResetLen(&buf, 2), 2);
+    EXPECT_EQ(buffered(), "23");
+    EXPECT_EQ(SockBufResetLen(&buf, 3), 0);
+    EXPECT_EQ(SockBufResetLen(nullptr, 1), -1);
 
     SockBuf other = {5, reinterpret_cast<char *>(16), 9};  // overwritten, not freed
-    SockBufNew(&other);
-    EXPECT_EQ(SockBufLen(&other), 0);
+    EXPECT_EQ(SockBufLen(SockBufNew(&other)), 0);
     errno = 0;
     EXPECT_EQ(SockBufRead(&other), SOCKBUF_ERROR);  // no socket
     EXPECT_EQ(errno, EBADF);
     EXPECT_EQ(SockBufRead(nullptr), SOCKBUF_ERROR);
 }
 
-TEST_F(SockBufTest, PiecesByLength)
+TEST_F(SockBufTest, WritesGoOutInOneWriteOrAreDropped)
 {
-    EXPECT_EQ(own(SockBufGetStr(&buf_, 0)), "");
-    SockBufWriteStr(&buf_, "abcdef");
-    EXPECT_EQ(own(SockBufGetStr(&buf_, 7)), "<null>");
-    EXPECT_EQ(own(SockBufGetStr(&buf_, 2)), "ab");
-    EXPECT_STREQ(SockBufPtr(&buf_), "cdef");
-    EXPECT_EQ(own(SockBufGetStr(&buf_, 4)), "cdef");
-    SockBufWrite(&buf_, "x\0yz", 4);
-    EXPECT_EQ(own(SockBufGetStr(&buf_, 3)), "x");  // the zero byte ends the copy
-    EXPECT_EQ(buffered(), "z");
-    SockBufWriteStr(&buf_, "123");
-    EXPECT_EQ(SockBufResetLen(&buf_, 2), 2);
-    EXPECT_EQ(buffered(), "23");
-    EXPECT_EQ(SockBufResetLen(&buf_, 3), 0);
-    EXPECT_EQ(SockBufResetLen(nullptr, 1), -1);
-}
+    SockBufWriteStr(&buf, "GET ");
+    SockBufWrite(&buf, "/x\r\n", 4);
+    EXPECT_EQ(SockBufWriteAll(&buf), 0);
+    EXPECT_EQ(SockBufLen(&buf), 8);  // kept until the caller resets
+    char got[16];
+    EXPECT_EQ(std::string(got, std::max<ssize_t>(read(fds[1], got, sizeof got), 0)), "GET /x\r\n");
 
-TEST_F(SockBufTest, WritesGoOutInOneWrite)
-{
-    SockBufWriteStr(&buf_, "GET ");
-    SockBufWrite(&buf_, "/x\r\n", 4);
-    EXPECT_EQ(SockBufWriteAll(&buf_), 0);
-    EXPECT_EQ(SockBufLen(&buf_), 8);  // kept until the caller resets
-    char got[16] = {};
-    EXPECT_EQ(read(fds_[1], got, sizeof got), 8);
-    EXPECT_STREQ(got, "GET /x\r\n");
-    // The peer gone: -1 with EPIPE, the bytes dropped, the process alive.
-    shutdown(fds_[1], SHUT_RD);
-    errno = 0;
-    EXPECT_EQ(SockBufWriteAll(&buf_), -1);
-    EXPECT_EQ(errno, EPIPE);
-    EXPECT_EQ(SockBufLen(&buf_), 0);
-}
-
-TEST_F(SockBufTest, NoMemoryChangesNothing)
-{
+    // No memory changes nothing, and the pending bytes stay in the socket.
     namespace failalloc = zt_test::failalloc;
-    SockBufWriteStr(&buf_, "line\nrest");
+    SockBufWrite(SockBufReset(&buf), "line\nrest", 9);
     send_peer("more");
     failalloc::arm(1, failalloc::Mode::from_then_on);
-    char *line = SockBufGetLine(&buf_);
-    char *piece = SockBufGetStr(&buf_, 2);
-    SockBufWriteStr(&buf_, "lost");
-    int read_status = SockBufRead(&buf_);
+    char *line = SockBufGetLine(&buf), *piece = SockBufGetStr(&buf, 2);
+    SockBufWriteStr(&buf, "lost");
+    const int read_status = SockBufRead(&buf);
     SockBuf *fresh = SockBufNew(nullptr);
     failalloc::disarm();
-    EXPECT_EQ(line, nullptr);
-    EXPECT_EQ(piece, nullptr);
+    EXPECT_TRUE(line == nullptr && piece == nullptr && fresh == nullptr);
     EXPECT_EQ(read_status, SOCKBUF_ERROR);
-    EXPECT_EQ(fresh, nullptr);
     EXPECT_EQ(buffered(), "line\nrest");
-    EXPECT_EQ(SockBufRead(&buf_), SOCKBUF_OK);  // the pending bytes are still there
+    EXPECT_EQ(SockBufRead(&buf), SOCKBUF_OK);
     EXPECT_EQ(buffered(), "line\nrestmore");
+
+    // The peer gone: -1 with EPIPE, the bytes dropped, the process alive.
+    shutdown(fds[1], SHUT_RD);
+    errno = 0;
+    EXPECT_EQ(SockBufWriteAll(&buf), -1);
+    EXPECT_EQ(errno, EPIPE);
+    EXPECT_EQ(SockBufLen(&buf), 0);
 }
 
 }  // namespace
