@@ -1,6 +1,5 @@
-// The balanced tree on int items: shapes, the partition against rotations
-// one level at a time, walks and dumps, insertion without memory, and random
-// operations against std::set.
+// The balanced tree on int items: shapes, walks and dumps, insertion without
+// memory, the partition against single rotations, and random runs against a set.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,33 +45,23 @@ std::string shape(const zt_tree_node *t)
     return "(" + shape(t->left) + std::to_string(value_of(t)) + shape(t->right) + ")";
 }
 
-int record(zt_tree_node *node, void *items)
-{
-    static_cast<Items *>(items)->push_back(value_of(node));
-    return 0;
-}
-
 Items walk(zt_tree_node *root, int order)
 {
     Items out;
+    auto record = [](zt_tree_node *node, void *items) { return static_cast<Items *>(items)->push_back(value_of(node)), 0; };
     zt_tree_iter(root, record, order, &out);
     return out;
 }
 
-int free_node(zt_tree_node *node, void *)
+void destroy(zt_tree_node *root)
 {
-    free(node);
-    return 0;
+    zt_tree_iter(root, [](zt_tree_node *node, void *) { return free(node), 0; }, ZT_TREE_POSTORDER, nullptr);
 }
 
-void destroy(zt_tree_node *root) { zt_tree_iter(root, free_node, ZT_TREE_POSTORDER, nullptr); }
-
-bool balanced(const zt_tree_node *t)
+bool balanced(const zt_tree_node *t)  // each left subtree as big as the right one or one bigger
 {
-    if (t == &zt_tree_null)
-        return true;
-    int l = t->left->count, r = t->right->count;
-    return (l == r || l == r + 1) && balanced(t->left) && balanced(t->right);
+    return t == &zt_tree_null ||
+           (unsigned(t->left->count - t->right->count) <= 1 && balanced(t->left) && balanced(t->right));
 }
 
 zt_tree_node *partition_by_rotations(zt_tree_node *t, int k)
@@ -85,7 +74,7 @@ zt_tree_node *partition_by_rotations(zt_tree_node *t, int k)
     return before > k ? zt_tree_rotate_right(t) : before < k ? zt_tree_rotate_left(t) : t;
 }
 
-TEST(TreeTest, InsertDeleteAndBalanceShapes)
+TEST(TreeTest, ShapesWalksDumpsAndNoMemory)
 {
     zt_tree_node *root = build({1, 2, 3, 4});
     EXPECT_EQ(shape(root), "(.1(.2(.3(.4.))))");
@@ -93,6 +82,18 @@ TEST(TreeTest, InsertDeleteAndBalanceShapes)
     EXPECT_EQ(zt_tree_delete(root, compare, item(9)), root);
     root = zt_tree_balance(root);
     EXPECT_EQ(shape(root), "(((.1.)2.)3(.4.))");
+    EXPECT_EQ(walk(root, ZT_TREE_INORDER), (Items{1, 2, 3, 4}));
+    EXPECT_EQ(walk(root, ZT_TREE_PREORDER), (Items{3, 2, 1, 4}));
+    EXPECT_EQ(walk(root, ZT_TREE_POSTORDER), (Items{1, 2, 4, 3}));
+    EXPECT_EQ(walk(root, 3), Items{});
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *stream = open_memstream(&text, &size);
+    auto print = [](const zt_tree_node *node, FILE *out) { return fprintf(out, "%ld\n", long(value_of(node))); };
+    zt_tree_dump(root, print, ZT_TREE_PREORDER, stream, 2);
+    fclose(stream);
+    EXPECT_STREQ(text, "  3\n   2\n    1\n   4\n");
+    free(text);
     root = zt_tree_delete(root, compare, item(3));  // the successor takes its place
     EXPECT_EQ(shape(root), "(((.1.)2.)4.)");
     for (intptr_t v : {1, 2, 4})
@@ -146,28 +147,6 @@ TEST(TreeTest, PartitionAndJoinMatchSingleRotations)
     destroy(joined);
 }
 
-int print_value(const zt_tree_node *node, FILE *stream)
-{
-    return fprintf(stream, "%ld\n", static_cast<long>(value_of(node)));
-}
-
-TEST(TreeTest, WalksAndDumps)
-{
-    zt_tree_node *root = build({2, 1, 3, 4});
-    EXPECT_EQ(walk(root, ZT_TREE_INORDER), (Items{1, 2, 3, 4}));
-    EXPECT_EQ(walk(root, ZT_TREE_PREORDER), (Items{2, 1, 3, 4}));
-    EXPECT_EQ(walk(root, ZT_TREE_POSTORDER), (Items{1, 4, 3, 2}));
-    EXPECT_EQ(walk(root, 3), Items{});
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *stream = open_memstream(&text, &size);
-    zt_tree_dump(root, print_value, ZT_TREE_PREORDER, stream, 2);
-    fclose(stream);
-    EXPECT_STREQ(text, "  2\n   1\n   3\n    4\n");
-    free(text);
-    destroy(root);
-}
-
 TEST(TreeTest, RandomOperationsAgreeWithASet)
 {
     std::mt19937 random(11);
@@ -189,13 +168,12 @@ TEST(TreeTest, RandomOperationsAgreeWithASet)
             model.insert(key);
         }
         if (step % 500 == 0) {
-            shape(root);
+            shape(root);  // checks the counts
             EXPECT_EQ(walk(root, ZT_TREE_INORDER), Items(model.begin(), model.end()));
         }
     }
     destroy(root);
-    zt_tree_node zero;  // every tree used the sentinel: still all zero bytes
-    memset(&zero, 0, sizeof zero);
+    const zt_tree_node zero = {};  // every tree used the sentinel: still all zero bytes
     EXPECT_EQ(memcmp(&zero, &zt_tree_null, sizeof zero), 0);
 }
 
