@@ -28,6 +28,7 @@ int in_child(const std::function<int()> &body)
     int status = zt_test::run_in_child(body);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#define EXPECT_CHILD_EXIT(code, ...) EXPECT_EQ(in_child(__VA_ARGS__), code)
 
 // 0 when every check holds; otherwise a bit set for each that fails, the
 // first check's the highest.
@@ -79,40 +80,48 @@ protected:
 
 TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobody)
 {
-    EXPECT_EQ(in_child([] {
-                  struct stat st = {};
-                  char cwd[64] = "";
-                  // The sandbox is now the root: the old /tmp is gone.
-                  return failures({sandbox("svc") == 0, stat("/", &st) == 0, access("/tmp", F_OK) < 0,
-                                   getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") == 0,
-                                   st.st_uid == 65534 && st.st_gid == 65534 && (st.st_mode & 0777) == 0700,
-                                   getuid() == 65534 && geteuid() == 65534 && getgid() == 65534,
-                                   getpgrp() == getpid()});
-              }),
-              0);
+    EXPECT_CHILD_EXIT(0, [] {
+        struct stat st = {};
+        char cwd[64] = "";
+        // The sandbox is now the root: the old /tmp is gone.
+        return failures({sandbox("svc") == 0, stat("/", &st) == 0, access("/tmp", F_OK) < 0,
+                         getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") == 0,
+                         st.st_uid == 65534 && st.st_gid == 65534 && (st.st_mode & 0777) == 0700,
+                         getuid() == 65534 && geteuid() == 65534 && getgid() == 65534,
+                         getpgrp() == getpid()});
+    });
     struct stat st;
     ASSERT_EQ(stat(ZT_SANDBOX_ROOT, &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     expect_log({});
 
     // A second service: the root exists already; the sandbox itself must not.
-    EXPECT_EQ(in_child([] { return sandbox("other"); }), 0);
-    EXPECT_EQ(in_child([] { return failures({sandbox("svc") == -1, getuid() == 0}); }), 0);
-    EXPECT_EQ(in_child([] { return sandbox(""); }), 255);
-    EXPECT_EQ(in_child([] { return enter_sandbox_dir(nullptr, 0, 0); }), 255);
+    EXPECT_CHILD_EXIT(0, [] { return sandbox("other"); });
+    EXPECT_CHILD_EXIT(0, [] { return failures({sandbox("svc") == -1, getuid() == 0}); });
+    EXPECT_CHILD_EXIT(255, [] { return sandbox(""); });
+    EXPECT_CHILD_EXIT(255, [] { return enter_sandbox_dir(nullptr, 0, 0); });
     expect_log({"mkdir(/tmp/sandbox/svc, 0700) failed (File exists)",
                 "mkdir(/tmp/sandbox/, 0700) failed (File exists)", "no name given"});
+
+    // Without a "nobody" in the user database (and no services that make one
+    // up) the ids are 65535.
+    EXPECT_TRUE(get_nobody_uid() == 65534 && get_nobody_gid() == 65534);
+    EXPECT_CHILD_EXIT(0, [] {
+        return failures({replace_file("/etc/passwd", "root:x:0:0:root:/root:/bin/sh\n"),
+                         replace_file("/etc/nsswitch.conf", "passwd: files\ngroup: files\n"),
+                         get_nobody_uid() == 65535 && get_nobody_gid() == 65535, sandbox("plain") == 0,
+                         getuid() == 65535 && getgid() == 65535});
+    });
 }
 
 TEST_F(ConfineTest, EachFailingStepIsLoggedAndEndsTheWay)
 {
     // The root cannot be made on a read-only /tmp.
-    EXPECT_EQ(in_child([] {
-                  if (!private_mounts() || mount("ro", "/tmp", "tmpfs", MS_RDONLY, nullptr) < 0)
-                      return 100;
-                  return enter_sandbox_dir("svc", 0, 0);
-              }),
-              255);
+    EXPECT_CHILD_EXIT(255, [] {
+        if (!private_mounts() || mount("ro", "/tmp", "tmpfs", MS_RDONLY, nullptr) < 0)
+            return 100;
+        return enter_sandbox_dir("svc", 0, 0);
+    });
     expect_log({"mkdir(/tmp/sandbox, 0700) failed (Read-only file system)"});
 
     // Without privileges the owner cannot be given away (the ids printed in
@@ -121,52 +130,34 @@ TEST_F(ConfineTest, EachFailingStepIsLoggedAndEndsTheWay)
     // process group of its own.
     ASSERT_EQ(mkdir(ZT_SANDBOX_ROOT, 0700), 0);
     ASSERT_EQ(chown(ZT_SANDBOX_ROOT, kUser, kUser), 0);
-    EXPECT_EQ(in_child([] { return become_user() ? enter_sandbox_dir("a", 8, 9) : 100; }), 255);
-    EXPECT_EQ(in_child([] {
-                  char cwd[64] = "";
-                  return failures({become_user(), enter_sandbox_dir("b", kUser, kUser) == -1,
-                                   getcwd(cwd, sizeof cwd) && strcmp(cwd, "/tmp/sandbox/b") == 0});
-              }),
-              0);
-    EXPECT_EQ(in_child([] { return failures({become_user(), SetNobodyId(65534, 65534) == -1, getuid() == kUser}); }),
-              0);
-    EXPECT_EQ(in_child([] { return setsid() < 0 ? 100 : SetNobodyId(0, 0); }), 255);
+    EXPECT_CHILD_EXIT(255, [] { return become_user() ? enter_sandbox_dir("a", 8, 9) : 100; });
+    EXPECT_CHILD_EXIT(0, [] {
+        char cwd[64] = "";
+        return failures({become_user(), enter_sandbox_dir("b", kUser, kUser) == -1,
+                         getcwd(cwd, sizeof cwd) && strcmp(cwd, "/tmp/sandbox/b") == 0});
+    });
+    EXPECT_CHILD_EXIT(0, [] { return failures({become_user(), SetNobodyId(65534, 65534) == -1, getuid() == kUser}); });
+    EXPECT_CHILD_EXIT(255, [] { return setsid() < 0 ? 100 : SetNobodyId(0, 0); });
     expect_log({"chown(/tmp/sandbox/a, 010, 011) failed (Operation not permitted)",
                 "chroot(/tmp/sandbox/b) failed (Operation not permitted)",
                 "setgid(65534) failed (Operation not permitted)", "setpgrp failed (Operation not permitted)"});
 }
 
-TEST_F(ConfineTest, WithoutANobodyEntryTheIdsAre65535)
-{
-    EXPECT_EQ(get_nobody_uid(), 65534u);
-    EXPECT_EQ(get_nobody_gid(), 65534u);
-    // The user database alone, without services that make up a "nobody".
-    EXPECT_EQ(in_child([] {
-                  return failures({replace_file("/etc/passwd", "root:x:0:0:root:/root:/bin/sh\n"),
-                                   replace_file("/etc/nsswitch.conf", "passwd: files\ngroup: files\n"),
-                                   get_nobody_uid() == 65535 && get_nobody_gid() == 65535, sandbox("svc") == 0,
-                                   getuid() == 65535 && getgid() == 65535});
-              }),
-              0);
-}
-
 TEST_F(ConfineTest, PriorityAndCpuLimit)
 {
-    EXPECT_EQ(in_child([] {
-                  struct rlimit limit = {};
-                  return failures({set_priority(0, 7) == 0, getpriority(PRIO_PROCESS, 0) == 7,
-                                   set_priority(999999, 1) == -1 && errno == ESRCH, set_cputime_limit(100) == 0,
-                                   getrlimit(RLIMIT_CPU, &limit) == 0 && limit.rlim_cur == 100 && limit.rlim_max >= 100});
-              }),
-              0);
+    EXPECT_CHILD_EXIT(0, [] {
+        struct rlimit limit = {};
+        return failures({set_priority(0, 7) == 0, getpriority(PRIO_PROCESS, 0) == 7,
+                         set_priority(999999, 1) == -1 && errno == ESRCH, set_cputime_limit(100) == 0,
+                         getrlimit(RLIMIT_CPU, &limit) == 0 && limit.rlim_cur == 100 && limit.rlim_max >= 100});
+    });
     // Failures end the process with status 1 after their record: a negative
     // time, and a soft limit above a hard one that an ordinary user may not raise.
-    EXPECT_EQ(in_child([] { return set_cputime_limit(-1) + 100; }), 1);
-    EXPECT_EQ(in_child([] {
-                  struct rlimit limit = {50, 50};
-                  return setrlimit(RLIMIT_CPU, &limit) < 0 || !become_user() ? 100 : set_cputime_limit(100) + 100;
-              }),
-              1);
+    EXPECT_CHILD_EXIT(1, [] { return set_cputime_limit(-1) + 100; });
+    EXPECT_CHILD_EXIT(1, [] {
+        struct rlimit limit = {50, 50};
+        return setrlimit(RLIMIT_CPU, &limit) < 0 || !become_user() ? 100 : set_cputime_limit(100) + 100;
+    });
     expect_log({"setrlimit failure (Invalid argument)", "setrlimit failure (Operation not permitted)"},
                LOG_USER | LOG_ERR);
 }
@@ -216,14 +207,13 @@ TEST(Randint, StaysInRangeAndReadsTheSourceBigEndian)
         EXPECT_EQ(in_child([&] { return replace_file("/dev/urandom", c.bytes) ? randint(c.n) : 100; }), c.value);
     // Below 1 the source is not even opened: a FIFO without a writer would
     // hold the open until the alarm ends the child.
-    EXPECT_EQ(in_child([] {
-                  if (!private_mounts() || mkfifo("/tmp/fifo", 0644) < 0 ||
-                      mount("/tmp/fifo", "/dev/urandom", nullptr, MS_BIND, nullptr) < 0)
-                      return 100;
-                  alarm(2);
-                  return randint(0) + randint(-5);
-              }),
-              0);
+    EXPECT_CHILD_EXIT(0, [] {
+        if (!private_mounts() || mkfifo("/tmp/fifo", 0644) < 0 ||
+            mount("/tmp/fifo", "/dev/urandom", nullptr, MS_BIND, nullptr) < 0)
+            return 100;
+        alarm(2);
+        return randint(0) + randint(-5);
+    });
 }
 
 }  // namespace
