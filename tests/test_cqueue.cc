@@ -19,10 +19,14 @@ std::string take(ztcq_queue *q, int room = 64)
 {
     char buf[64];
     int result = ztcq_copyfrom_queue(q, buf, &room);
-    return result == ZTCQ_OK ? std::string(buf, static_cast<size_t>(room)) : "<" + std::to_string(result) + ">";
+    return result == ZTCQ_OK ? std::string(buf, static_cast<size_t>(room))
+                             : "<" + std::to_string(result) + ">";
 }
 
-int put(ztcq_queue *q, const std::string &s) { return ztcq_copyto_queue(q, s.data(), static_cast<int>(s.size())); }
+int put(ztcq_queue *q, const std::string &s)
+{
+    return ztcq_copyto_queue(q, s.data(), static_cast<int>(s.size()));
+}
 
 TEST(CqueueTest, BadArgumentsLengthsResetAndNoMemory)
 {

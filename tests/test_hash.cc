@@ -28,13 +28,16 @@ int value_of(const void *data) { return data ? *static_cast<const int *>(data) :
 // A table of int keys, released at the end.
 struct Table {
     hash_table *t;
-    explicit Table(int count, hash_index_fn index = nullptr) : t(hash_create(count, hash_int, index, hash_intcmp)) {}
+    explicit Table(int count, hash_index_fn index = nullptr)
+        : t(hash_create(count, hash_int, index, hash_intcmp)) {}
     ~Table() { hash_del(t); }
 };
 
 template <typename F> int iterate_del(hash_table *t, F fn)
 {
-    auto call = [](void *data, int position, void *f, void *) -> int { return (*static_cast<F *>(f))(data, position); };
+    auto call = [](void *data, int position, void *f, void *) -> int {
+        return (*static_cast<F *>(f))(data, position);
+    };
     return hash_iterate_del(t, call, &fn, nullptr);
 }
 
@@ -137,8 +140,7 @@ TEST(Hash, CallbacksAddLookUpAndDeleteDuringIterations)
     // Bucket 0 walks 8 6 4 2 0, bucket 1 9 7 5 3 1. Accept 8; at 6 delete 4
     // and 6 itself (accepted too, freed once) and add 20 in front.
     std::vector<int> seen;
-    EXPECT_EQ(hash_iterate(t, [](void *d, int, void *) { return value_of(d) == 8 ? 3 : 1; }, nullptr),
-              3);
+    EXPECT_EQ(hash_iterate(t, [](void *d, int, void *) { return value_of(d) == 8 ? 3 : 1; }, nullptr), 3);
     iterate_del(t, [&](void *data, int position) {
         const int k = value_of(data);
         seen.push_back(k * 10 + position);

@@ -95,8 +95,8 @@ TEST(List, PositionsCountMarkedAndNullLinks)
     list_iter_set(l.first);
     list_del_link(&values[2], &l.first);
     seen.clear();
-    list_iterate_del(&l.first, [](void *, int position, void *, void *) { return seen.push_back(position), 0; },
-                     nullptr, nullptr);
+    auto record = [](void *, int position, void *, void *) { return seen.push_back(position), 0; };
+    list_iterate_del(&l.first, record, nullptr, nullptr);
     EXPECT_EQ(seen, (std::vector<int>{0, 3}));
     list_iter_clear(&l.first);
     EXPECT_EQ(chain(l.first), (std::vector<int>{1, -1, 3}));
@@ -173,7 +173,8 @@ TEST(List, RandomOperationsMatchAModel)
                 model.pop_front();
         } else if (op == 3 && !walking) {
             list_insert(elem, &l.first, ascending);
-            model.insert(std::find_if(model.begin(), model.end(), [&](void *e) { return *elem <= value_of(e); }), elem);
+            auto before = [&](void *e) { return *elem <= value_of(e); };
+            model.insert(std::find_if(model.begin(), model.end(), before), elem);
         } else if (op == 4) {
             EXPECT_EQ(list_del_link(elem, &l.first), l.first ? found != model.end() : -1);
             if (found != model.end())

@@ -48,7 +48,9 @@ std::string shape(const zt_tree_node *t)
 Items walk(zt_tree_node *root, int order)
 {
     Items out;
-    auto record = [](zt_tree_node *node, void *items) { return static_cast<Items *>(items)->push_back(value_of(node)), 0; };
+    auto record = [](zt_tree_node *node, void *items) {
+        return static_cast<Items *>(items)->push_back(value_of(node)), 0;
+    };
     zt_tree_iter(root, record, order, &out);
     return out;
 }
@@ -89,7 +91,7 @@ TEST(TreeTest, ShapesWalksDumpsNoMemoryAndJoins)
     char *text = nullptr;
     size_t size = 0;
     FILE *stream = open_memstream(&text, &size);
-    auto print = [](const zt_tree_node *node, FILE *out) { return fprintf(out, "%ld\n", long(value_of(node))); };
+    auto print = [](const zt_tree_node *n, FILE *out) { return fprintf(out, "%ld\n", long(value_of(n))); };
     zt_tree_dump(root, print, ZT_TREE_PREORDER, stream, 2);
     fclose(stream);
     EXPECT_STREQ(text, "  3\n   2\n    1\n   4\n");
