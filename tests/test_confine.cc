@@ -192,7 +192,8 @@ TEST(Randint, StaysInRangeAndReadsTheSourceBigEndian)
         ASSERT_TRUE(value >= 0 && value < 10) << value;
         seen[static_cast<size_t>(value)]++;
     }
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), 0), 0);
+    for (int count : seen)
+        EXPECT_GT(count, 0);
     for (int i = 0; i < 50; i++)
         EXPECT_EQ(randint(1), 0);
     ZT_REQUIRE_ISOLATION();

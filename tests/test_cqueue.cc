@@ -48,6 +48,10 @@ TEST(CqueueTest, BadArgumentsLengthsResetAndNoMemory)
     slot->len = 1000;
     EXPECT_EQ(take(&q), "vwxyz");
     put(&q, "x");
+    put(&q, "yy");
+    ASSERT_EQ(ztcq_dequeue(&q, &slot), ZTCQ_OK);
+    EXPECT_EQ(slot->len, 1);  // the "x" left; the "yy" stays until the reset
+    EXPECT_EQ(ztcq_get_size(&q), 1);
     ztcq_reset(&q);
     EXPECT_EQ(take(&q), "<3>");
     EXPECT_EQ(memcmp(q.slots[1].data, "vwxyz", 5), 0);  // contents stay
