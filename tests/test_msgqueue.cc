@@ -92,6 +92,8 @@ std::string take(int queue, pid_t *sender = nullptr, int wait = 0)
 TEST_F(MsgQueueTest, InitFindsItsQueueAgainAndMessagesArriveWholeWithTheirSender)
 {
     int queue = init("alpha");
+    struct stat st;
+    EXPECT_TRUE(stat(ZTMSG_DIR "alpha", &st) == 0 && S_ISDIR(st.st_mode));  // the key
     struct msqid_ds info;
     ASSERT_EQ(msgctl(queue, IPC_STAT, &info), 0);
     EXPECT_EQ(info.msg_perm.mode & 0777, 0660u);
