@@ -1,6 +1,6 @@
-// The linked list: changes from inside iterations and the purge at the end
-// of the outermost one, positions over marked and null links, placements,
-// allocation failures, and random operation sequences against std::list.
+// The linked list: changes inside iterations and the purge when the outermost
+// ends, positions over marked and null links, placements, allocation failures,
+// and random operations against std::list.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -34,10 +34,7 @@ struct List {
     }
 };
 
-int value_of(const void *elem)
-{
-    return elem ? *static_cast<const int *>(elem) : -1;
-}
+int value_of(const void *elem) { return elem ? *static_cast<const int *>(elem) : -1; }
 
 // The whole chain, a marked link as its value + 100; checks prev and next.
 std::vector<int> chain(const list_link *first)
@@ -50,16 +47,11 @@ std::vector<int> chain(const list_link *first)
     return out;
 }
 
-int same_value(const void *key, void *elem)
-{
-    return value_of(key) == value_of(elem) ? 0 : 1;
-}
+int same_value(const void *key, void *elem) { return value_of(key) == value_of(elem) ? 0 : 1; }
 
 template <typename F> int iterate(list_link **list, F fn)
 {
-    auto call = [](void *elem, int position, void *f) {
-        return (*static_cast<F *>(f))(elem, position);
-    };
+    auto call = [](void *elem, int position, void *f) { return (*static_cast<F *>(f))(elem, position); };
     return list_iterate(list, call, &fn);
 }
 
@@ -103,10 +95,7 @@ TEST(List, PositionsCountMarkedAndNullLinks)
     list_iter_set(l.first);
     list_del_link(&values[2], &l.first);
     seen.clear();
-    auto record = [](void *, int position, void *, void *) {
-        seen.push_back(position);
-        return 0;
-    };
+    auto record = [](void *, int position, void *, void *) { return seen.push_back(position), 0; };
     list_iterate_del(&l.first, record, nullptr, nullptr);
     EXPECT_EQ(seen, (std::vector<int>{0, 3}));
     list_iter_clear(&l.first);
@@ -119,10 +108,7 @@ TEST(List, PositionsCountMarkedAndNullLinks)
     EXPECT_EQ(std::vector<void *>(table, table + 2), (std::vector<void *>{&values[1], nullptr}));
     free(table);
     seen.clear();
-    auto match = [](const void *, void *elem) {
-        seen.push_back(value_of(elem));
-        return 1;
-    };
+    auto match = [](const void *, void *elem) { return seen.push_back(value_of(elem)), 1; };
     EXPECT_EQ(list_find_element(nullptr, l.first, match), nullptr);
     EXPECT_EQ(list_find_element(nullptr, nullptr, match), nullptr);
     EXPECT_EQ(seen, (std::vector<int>{1, -1, 3, -1}));
@@ -131,7 +117,7 @@ TEST(List, PositionsCountMarkedAndNullLinks)
     EXPECT_EQ(list_del_link(&equal_one, &l.first), 0);
 }
 
-TEST(List, InsertPlacements)
+TEST(List, InsertPlacementsAndAllocationFailures)
 {
     static int answer;
     auto fixed = [](void *, void *) { return answer; };
@@ -144,27 +130,24 @@ TEST(List, InsertPlacements)
         EXPECT_EQ(list_insert(&values[v], &l.first, fixed) != nullptr, a != 0);
     }
     EXPECT_EQ(chain(l.first), (std::vector<int>{4, 5, 7, 6, 8}));
-}
 
-TEST(List, AllocationFailuresLeaveTheListAsItWas)
-{
-    List l({1, 2});
+    // Without memory the list stays as it was.
     failalloc::for_each_failure([&](unsigned k, failalloc::Mode mode) {
         int count = -5;
         failalloc::arm(k, mode);
-        bool pushed = list_push(&values[3], &l.first);
-        bool appended = list_append(&values[4], &l.first);
-        bool inserted = list_insert(&values[5], &l.first, [](void *, void *) { return 2; });
+        bool pushed = list_push(&values[1], &l.first);
+        bool appended = list_append(&values[2], &l.first);
+        bool inserted = list_insert(&values[3], &l.first, [](void *, void *) { return 2; });
         void **table = list_2_table(l.first, &count);
         failalloc::disarm();
         const size_t length = chain(l.first).size();
-        EXPECT_EQ(length, 2u + pushed + appended + inserted);
+        EXPECT_EQ(length, 5u + pushed + appended + inserted);
         EXPECT_EQ(count, table ? static_cast<int>(length) : -5);
         free(table);
-        for (int v : {3, 4, 5})
+        for (int v : {1, 2, 3})
             list_del_link(&values[v], &l.first);
     });
-    EXPECT_EQ(chain(l.first), (std::vector<int>{1, 2}));
+    EXPECT_EQ(chain(l.first), (std::vector<int>{4, 5, 7, 6, 8}));
 }
 
 // Random operations, a third of them from inside an iteration, against
@@ -179,35 +162,27 @@ TEST(List, RandomOperationsMatchAModel)
     auto step = [&](bool walking) {
         int *elem = &values[random() % 10];
         auto found = std::find(model.begin(), model.end(), elem);
-        switch (random() % 5) {
-        case 0:
+        const unsigned op = random() % 5;
+        if (op == 0) {
             list_push(elem, &l.first), model.push_front(elem);
-            break;
-        case 1:
+        } else if (op == 1) {
             list_append(elem, &l.first), model.push_back(elem);
-            break;
-        case 2:
+        } else if (op == 2) {
             EXPECT_EQ(list_pop(&l.first), model.empty() ? nullptr : model.front());
             if (!model.empty())
                 model.pop_front();
-            break;
-        case 3:
-            if (walking)
-                break;
+        } else if (op == 3 && !walking) {
             list_insert(elem, &l.first, ascending);
-            model.insert(std::find_if(model.begin(), model.end(),
-                                      [&](void *e) { return *elem <= value_of(e); }),
-                         elem);
-            break;
-        default:
+            auto before = [&](void *e) { return *elem <= value_of(e); };
+            model.insert(std::find_if(model.begin(), model.end(), before), elem);
+        } else if (op == 4) {
             EXPECT_EQ(list_del_link(elem, &l.first), l.first ? found != model.end() : -1);
             if (found != model.end())
                 model.erase(found);
         }
         int count = -1;
         void **table = list_2_table(l.first, &count);
-        EXPECT_EQ(std::vector<void *>(table, table + count),
-                  std::vector<void *>(model.begin(), model.end()));
+        EXPECT_EQ(std::vector<void *>(table, table + count), std::vector<void *>(model.begin(), model.end()));
         free(table);
         return 0;
     };

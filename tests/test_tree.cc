@@ -1,6 +1,5 @@
-// The balanced tree on int items: shapes, the partition against rotations
-// one level at a time, walks and dumps, insertion without memory, and random
-// operations against std::set.
+// The balanced tree on int items: shapes, walks and dumps, insertion without
+// memory, joins, and random runs against a set and against single rotations.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,33 +45,25 @@ std::string shape(const zt_tree_node *t)
     return "(" + shape(t->left) + std::to_string(value_of(t)) + shape(t->right) + ")";
 }
 
-int record(zt_tree_node *node, void *items)
-{
-    static_cast<Items *>(items)->push_back(value_of(node));
-    return 0;
-}
-
 Items walk(zt_tree_node *root, int order)
 {
     Items out;
+    auto record = [](zt_tree_node *node, void *items) {
+        return static_cast<Items *>(items)->push_back(value_of(node)), 0;
+    };
     zt_tree_iter(root, record, order, &out);
     return out;
 }
 
-int free_node(zt_tree_node *node, void *)
+void destroy(zt_tree_node *root)
 {
-    free(node);
-    return 0;
+    zt_tree_iter(root, [](zt_tree_node *node, void *) { return free(node), 0; }, ZT_TREE_POSTORDER, nullptr);
 }
 
-void destroy(zt_tree_node *root) { zt_tree_iter(root, free_node, ZT_TREE_POSTORDER, nullptr); }
-
-bool balanced(const zt_tree_node *t)
+bool balanced(const zt_tree_node *t)  // each left subtree as big as the right one or one bigger
 {
-    if (t == &zt_tree_null)
-        return true;
-    int l = t->left->count, r = t->right->count;
-    return (l == r || l == r + 1) && balanced(t->left) && balanced(t->right);
+    return t == &zt_tree_null ||
+           (unsigned(t->left->count - t->right->count) <= 1 && balanced(t->left) && balanced(t->right));
 }
 
 zt_tree_node *partition_by_rotations(zt_tree_node *t, int k)
@@ -85,7 +76,7 @@ zt_tree_node *partition_by_rotations(zt_tree_node *t, int k)
     return before > k ? zt_tree_rotate_right(t) : before < k ? zt_tree_rotate_left(t) : t;
 }
 
-TEST(TreeTest, InsertDeleteAndBalanceShapes)
+TEST(TreeTest, ShapesWalksDumpsNoMemoryAndJoins)
 {
     zt_tree_node *root = build({1, 2, 3, 4});
     EXPECT_EQ(shape(root), "(.1(.2(.3(.4.))))");
@@ -93,6 +84,18 @@ TEST(TreeTest, InsertDeleteAndBalanceShapes)
     EXPECT_EQ(zt_tree_delete(root, compare, item(9)), root);
     root = zt_tree_balance(root);
     EXPECT_EQ(shape(root), "(((.1.)2.)3(.4.))");
+    EXPECT_EQ(walk(root, ZT_TREE_INORDER), (Items{1, 2, 3, 4}));
+    EXPECT_EQ(walk(root, ZT_TREE_PREORDER), (Items{3, 2, 1, 4}));
+    EXPECT_EQ(walk(root, ZT_TREE_POSTORDER), (Items{1, 2, 4, 3}));
+    EXPECT_EQ(walk(root, 3), Items{});
+    char *text = nullptr;
+    size_t size = 0;
+    FILE *stream = open_memstream(&text, &size);
+    auto print = [](const zt_tree_node *n, FILE *out) { return fprintf(out, "%ld\n", long(value_of(n))); };
+    zt_tree_dump(root, print, ZT_TREE_PREORDER, stream, 2);
+    fclose(stream);
+    EXPECT_STREQ(text, "  3\n   2\n    1\n   4\n");
+    free(text);
     root = zt_tree_delete(root, compare, item(3));  // the successor takes its place
     EXPECT_EQ(shape(root), "(((.1.)2.)4.)");
     for (intptr_t v : {1, 2, 4})
@@ -118,24 +121,7 @@ TEST(TreeTest, InsertDeleteAndBalanceShapes)
     EXPECT_EQ(shape(none), "(.1.)");
     destroy(root);
     destroy(none);
-}
 
-TEST(TreeTest, PartitionAndJoinMatchSingleRotations)
-{
-    std::mt19937 random(7);
-    for (int round = 0; round < 40; round++) {
-        Items values;
-        for (int i = 0; i < 30; i++)
-            values.push_back(static_cast<intptr_t>(random() % 100));
-        zt_tree_node *a = build(values), *b = build(values);
-        int k = static_cast<int>(random() % static_cast<unsigned>(a->count));
-        a = zt_tree_partition(a, k);
-        b = partition_by_rotations(b, k);
-        EXPECT_EQ(shape(a), shape(b));
-        EXPECT_EQ(a->left->count, k);
-        destroy(a);
-        destroy(b);
-    }
     zt_tree_node *left = build({2, 1}), *right = build({9, 7, 8});
     EXPECT_EQ(zt_tree_join(left, ZT_TREE_EMPTY), left);
     zt_tree_node *joined = zt_tree_join(left, right);
@@ -146,29 +132,7 @@ TEST(TreeTest, PartitionAndJoinMatchSingleRotations)
     destroy(joined);
 }
 
-int print_value(const zt_tree_node *node, FILE *stream)
-{
-    return fprintf(stream, "%ld\n", static_cast<long>(value_of(node)));
-}
-
-TEST(TreeTest, WalksAndDumps)
-{
-    zt_tree_node *root = build({2, 1, 3, 4});
-    EXPECT_EQ(walk(root, ZT_TREE_INORDER), (Items{1, 2, 3, 4}));
-    EXPECT_EQ(walk(root, ZT_TREE_PREORDER), (Items{2, 1, 3, 4}));
-    EXPECT_EQ(walk(root, ZT_TREE_POSTORDER), (Items{1, 4, 3, 2}));
-    EXPECT_EQ(walk(root, 3), Items{});
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *stream = open_memstream(&text, &size);
-    zt_tree_dump(root, print_value, ZT_TREE_PREORDER, stream, 2);
-    fclose(stream);
-    EXPECT_STREQ(text, "  2\n   1\n   3\n    4\n");
-    free(text);
-    destroy(root);
-}
-
-TEST(TreeTest, RandomOperationsAgreeWithASet)
+TEST(TreeTest, RandomOperationsAndPartitionsAgreeWithASetAndRotations)
 {
     std::mt19937 random(11);
     zt_tree_node *root = ZT_TREE_EMPTY;
@@ -188,14 +152,21 @@ TEST(TreeTest, RandomOperationsAgreeWithASet)
             root = build({key}, root);
             model.insert(key);
         }
-        if (step % 500 == 0) {
-            shape(root);
+        if (step % 500 == 0 && root->count > 0) {
             EXPECT_EQ(walk(root, ZT_TREE_INORDER), Items(model.begin(), model.end()));
+            // The partition moves the k-th item up as single rotations one
+            // level at a time would, on a copy of the same shape.
+            zt_tree_node *copy = build(walk(root, ZT_TREE_PREORDER));
+            const int k = static_cast<int>(random() % static_cast<unsigned>(root->count));
+            root = zt_tree_partition(root, k);
+            copy = partition_by_rotations(copy, k);
+            EXPECT_EQ(shape(root), shape(copy));  // checks the counts too
+            EXPECT_EQ(root->left->count, k);
+            destroy(copy);
         }
     }
     destroy(root);
-    zt_tree_node zero;  // every tree used the sentinel: still all zero bytes
-    memset(&zero, 0, sizeof zero);
+    const zt_tree_node zero = {};  // every tree used the sentinel: still all zero bytes
     EXPECT_EQ(memcmp(&zero, &zt_tree_null, sizeof zero), 0);
 }
 
