@@ -42,7 +42,8 @@ TEST(DumpBuf, WritesFourBytesPerRowAndAShortLastRowUnpadded)
     for (auto [bytes, written] : {
              std::pair<std::string, std::string>{"ABCD", full_row},
              {"ABCDEF", full_row + "    45 46 |  69  70 |  17734      0 |      (end) | EF\n"},
-             {std::string("\xff\x00\x7f\x80", 4), "    ff 00 7f 80 | 255   0 127 128 |  65280  32640 | 4278222720 | ....\n"},
+             {std::string("\xff\x00\x7f\x80", 4),
+              "    ff 00 7f 80 | 255   0 127 128 |  65280  32640 | 4278222720 | ....\n"},
              {" ", "    20 |  32 |   8192      0 |      (end) | .\n"},
              {"\t~!", "    09 7e 21 |   9 126  33 |   2430   8448 |      (end) | .~!\n"}}) {
         Guarded data(bytes);
