@@ -236,7 +236,7 @@ TEST(Validation, IsValidStrAndCheckSig)
     Guarded at_page_end("ok");
     EXPECT_EQ(IsValidStr(at_page_end.str(), 100, 0, "ko", nullptr), 1);
 
-    // Signatures compare beginnings; none at all lets everything pass.
+    // Signatures compare beginnings (0 a match, 1 none); no signatures give 1.
     Array sigs = {nullptr, 0};
     EXPECT_EQ(CheckSig("GET", 3, &sigs, 0), 1);
     EXPECT_EQ(CheckSig("GET", 3, nullptr, 0), 1);
