@@ -40,33 +40,28 @@ TEST(Array, EveryPushLeavesCountPlusOneSlotsWithANullLast)
 {
     Filled a({});
     EXPECT_EQ(a.elems, nullptr);
-    EXPECT_EQ(ArrayGet(&a, 0), nullptr);
-    EXPECT_EQ(ArrayGet(&a, -1), nullptr);
+    EXPECT_EQ(std::pair(ArrayGet(&a, 0), ArrayGet(&a, -1)), std::pair(num(0), num(0)));
     ArrayPush(&a, num(5));
     EXPECT_EQ(a.count, 1u);
     EXPECT_EQ(a.slots(2), (Values{5, 0}));
     ArrayPush(&a, num(6));
     ArrayPush(&a, num(7));
     EXPECT_EQ(a.slots(4), (Values{5, 6, 7, 0}));
-    EXPECT_EQ(ArrayGet(&a, -1), num(7));
-    EXPECT_EQ(ArrayGet(&a, -3), num(5));
-    EXPECT_EQ(ArrayGet(&a, -4), nullptr);
-    EXPECT_EQ(ArrayGet(&a, 3), nullptr);
+    for (auto [index, value] : {std::pair{-1, 7}, {-3, 5}, {-4, 0}, {3, 0}})
+        EXPECT_EQ(ArrayGet(&a, index), num(value)) << index;
     ArraySet(&a, 1, num(9));
     ArraySet(&a, 3, num(1));  // outside: ignored, the null slot stays
     EXPECT_EQ(a.slots(4), (Values{5, 9, 7, 0}));
     ArrayDelete(&a);
-    EXPECT_EQ(a.elems, nullptr);
-    EXPECT_EQ(ArrayNumElements(&a), 0u);
+    EXPECT_EQ(std::pair(a.elems, ArrayNumElements(&a)), (std::pair<void **, uint32_t>(nullptr, 0)));
 }
 
 int visited_sum;
 
-TEST(Array, WalksStopAtAStoredZeroWhileCountsDoNot)
+TEST(Array, WalksStopAtAStoredZeroWhileCountsAndDeletionsDoNot)
 {
     Filled a({5, 0, 7});
-    EXPECT_EQ(ArrayNumElements(&a), 3u);
-    EXPECT_EQ(ArrayGet(&a, 2), num(7));
+    EXPECT_EQ(std::pair(ArrayNumElements(&a), ArrayGet(&a, 2)), std::pair(3u, num(7)));
     EXPECT_EQ(ArrayMatchNum(&a, num(7), ArrayElemsMatch), -1);
     EXPECT_EQ(ArrayDeleteElement(&a, num(7)), -1);
     EXPECT_EQ(a.count, 3u);
@@ -80,30 +75,26 @@ TEST(Array, WalksStopAtAStoredZeroWhileCountsDoNot)
     EXPECT_EQ(ArrayMatch(&b, num(6), code_for_key), 2);
     EXPECT_EQ(ArrayMatch(&b, num(9), code_for_key), 0);
     EXPECT_EQ(ArrayMatchNum(&b, num(8), ArrayElemsMatch), 2);
+
+    // Deleting keeps the order and never shrinks the vector.
+    Filled c({1, 2, 3, 2}), none({});
+    void **vector = c.elems;
+    EXPECT_NE(ArrayDeleteElement(&c, num(2)), -1);  // the first 2 only
+    EXPECT_EQ(c.slots(4), (Values{1, 3, 2, 0}));
+    EXPECT_NE(ArrayDeleteElement(&c, num(2)), -1);
+    EXPECT_EQ(c.slots(3), (Values{1, 3, 0}));
+    EXPECT_EQ(c.elems, vector);
+    ArrayDeleteElement(&c, num(1));
+    ArrayDeleteElement(&c, num(3));
+    EXPECT_EQ(ArraysMatch(&c, &none), 1);  // all removed against never filled
 }
 
-TEST(Array, DeletingKeepsOrderAndNeverShrinks)
-{
-    Filled a({1, 2, 3, 2}), none({});
-    void **vector = a.elems;
-    EXPECT_NE(ArrayDeleteElement(&a, num(2)), -1);  // the first 2 only
-    EXPECT_EQ(a.slots(4), (Values{1, 3, 2, 0}));
-    EXPECT_NE(ArrayDeleteElement(&a, num(2)), -1);
-    EXPECT_EQ(a.slots(3), (Values{1, 3, 0}));
-    EXPECT_EQ(a.elems, vector);
-    ArrayDeleteElement(&a, num(1));
-    ArrayDeleteElement(&a, num(3));
-    EXPECT_EQ(ArraysMatch(&a, &none), 1);  // all removed against never filled
-}
-
-TEST(Array, MatchingDuplicatingAndSorting)
+TEST(Array, MatchingDuplicatingSortingAndFailedAllocations)
 {
     Filled abc({1, 2, 3}), acb({1, 3, 2}), ab({1, 2}), empty({}), copy({});
     EXPECT_EQ(ArraysMatch(nullptr, nullptr), 1);
-    EXPECT_EQ(ArraysMatch(&empty, nullptr), 0);
-    EXPECT_EQ(ArraysMatch(&abc, &acb), 0);
-    EXPECT_EQ(ArraysMatch(&abc, &ab), 0);
-    EXPECT_EQ(ArraysMatch(&ab, &empty), 0);
+    for (auto [x, y] : {std::pair<Array *, Array *>{&empty, nullptr}, {&abc, &acb}, {&abc, &ab}, {&ab, &empty}})
+        EXPECT_EQ(ArraysMatch(x, y), 0) << x << " " << y;
     EXPECT_EQ(ArrayDup(nullptr, &copy), &copy);
     ASSERT_EQ(ArrayDup(&acb, &copy), &copy);
     EXPECT_NE(copy.elems, acb.elems);
@@ -119,20 +110,17 @@ TEST(Array, MatchingDuplicatingAndSorting)
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(fresh->elems, nullptr);
     free(fresh);
-}
 
-TEST(Array, AFailedAllocationLeavesTheRecordAsItWas)
-{
-    Filled a({1, 2}), copy({});
+    // A failed allocation leaves the record as it was.
+    Filled a({1, 2}), none({});
     failalloc::arm(1, failalloc::Mode::from_then_on);
     ArrayPush(&a, num(3));
-    Array *dup = ArrayDup(&a, &copy);
-    Array *fresh = ArrayNew(nullptr);
+    Array *dup = ArrayDup(&a, &none);
+    fresh = ArrayNew(nullptr);
     failalloc::disarm();
     EXPECT_EQ(a.slots(3), (Values{1, 2, 0}));
-    EXPECT_EQ(dup, &copy);
-    EXPECT_EQ(copy.elems, nullptr);
-    EXPECT_EQ(copy.count, 0u);
+    EXPECT_EQ(dup, &none);
+    EXPECT_EQ(std::pair(none.elems, none.count), (std::pair<void **, uint32_t>(nullptr, 0)));
     EXPECT_EQ(fresh, nullptr);
 }
 

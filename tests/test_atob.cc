@@ -9,9 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zt_test.h"
@@ -19,129 +21,78 @@
 
 namespace {
 
-// The buffer that atobEncode needs for n bytes.
-size_t encode_room(size_t n)
-{
-    return 4 * ((n + 2) / 3) + 2;
-}
+using Strings = std::vector<std::string>;
 
-// Encodes bytes in a buffer of exactly the room it needs, followed by memory
-// that faults when touched; returns the text with its terminator.
+// Encodes bytes in a buffer of exactly the room atobEncode needs, followed by
+// memory that faults when touched; returns the text with its terminator.
 std::string encode(const std::string &bytes, char term = 'c')
 {
-    zt_test::GuardedBytes buffer(encode_room(bytes.size()));
-    memcpy(buffer.data(), bytes.data(), bytes.size());
-    char *text = reinterpret_cast<char *>(buffer.data());
+    zt_test::GuardedBytes buffer(4 * ((bytes.size() + 2) / 3) + 2);
+    char *text = static_cast<char *>(memcpy(buffer.data(), bytes.data(), bytes.size()));
     int length = atobEncode(text, static_cast<int>(bytes.size()), term);
-    EXPECT_EQ(text[length], '\0');
     EXPECT_EQ(strlen(text), static_cast<size_t>(length));
     return std::string(text, static_cast<size_t>(length));
 }
 
 struct Decoded {
     int result;
-    std::string bytes;
-    std::string rest;  // the buffer after the decoded bytes
+    std::string bytes, rest;  // rest: the buffer after the decoded bytes
 };
 
-Decoded decode(ATOB_State &state, const std::string &text)
+Decoded decode(ATOB_State &state, std::string buffer)
 {
-    std::string buffer = text;
     int len = static_cast<int>(buffer.size());
     int result = atobDecode(&state, buffer.data(), &len);
-    return {result, buffer.substr(0, static_cast<size_t>(len)),
-            buffer.substr(static_cast<size_t>(len))};
+    return {result, buffer.substr(0, static_cast<size_t>(len)), buffer.substr(static_cast<size_t>(len))};
 }
 
 TEST(AtobEncode, EncodesGroupsOfThreeAndEndsWithTheTerminator)
 {
-    struct Case {
+    const struct {
         std::string bytes;
         char term;
         const char *text;
-    };
-    const Case cases[] = {
-        {"abc", 'c', "6BCDc"},
-        {"a", 'c', "1Bc"},
-        {"ab", 'c', "5BCc"},
-        {"", 'c', "c"},
-        {"", 'X', "X"},
-        {"abcab", '!', "6BCD5BC!"},
-        {std::string("\0\0\0", 3), 'c', "!!!!c"},
-        {"\xff\xff\xff", 'c', "````c"},
+    } cases[] = {
+        {"abc", 'c', "6BCDc"}, {"a", 'c', "1Bc"}, {"ab", 'c', "5BCc"}, {"", 'X', "X"}, {"abcab", '!', "6BCD5BC!"},
+        {std::string("\0\0\0", 3), 'c', "!!!!c"}, {"\xff\xff\xff", 'c', "````c"},
         {"\xc0\x40\x80", 'c', "W!!!c"},  // the top bits alone: 3, 1, 2 packed as 0b110110
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(encode(c.bytes, c.term), c.text);
-}
-
-TEST(AtobEncode, RefusesLengthsItCannotEncode)
-{
     char buffer[8] = "abc";
     EXPECT_EQ(atobEncode(buffer, -1, 'c'), -1);
     EXPECT_EQ(atobEncode(nullptr, 0, 'c'), -1);
-    // The encoded length of this many bytes would not fit an int.
-    EXPECT_EQ(atobEncode(buffer, 1610612734, 'c'), -1);
+    EXPECT_EQ(atobEncode(buffer, 1610612734, 'c'), -1);  // the encoded length would not fit an int
     EXPECT_STREQ(buffer, "abc");
 }
 
 TEST(AtobDecode, FollowsControlLettersAndIgnoresBlanks)
 {
-    struct Case {
+    const struct {
         const char *text;
         int result;
         std::string bytes;
         int phase;
-    };
-    const Case cases[] = {
-        {"6BCDc", 5, "abc", 0},
-        {"6B CD", 0, "abc", 0},
-        {"6\tB\nC D\n", 0, "abc", 0},
-        {"6BCd", -1, "", 3},      // the run aborts: this call's bytes are dropped
-        {"6BeC", 0, "a", 1},      // "e" restarts the group: C starts a new one
-        {"6Bc", 3, "a", 2},       // "c" leaves the group pending
-        {"6BCDcdXY", 5, "abc", 0},  // nothing after "c" is looked at
+    } cases[] = {
+        {"6BCDc", 5, "abc", 0}, {"6\tB\nC D\n", 0, "abc", 0},
+        {"6BCd", -1, "", 3},           // the run aborts: this call's bytes are dropped
+        {"6BeC", 0, "a", 1},           // "e" restarts the group: C starts a new one
+        {"6Bc", 3, "a", 2},            // "c" leaves the group pending
+        {"6BCDcdXY", 5, "abc", 0},     // nothing after "c" is looked at
         {"6B\rCD", 0, "a\xec" "b", 1},  // a carriage return is data
         {"!\xc8\xc8\xc8", 0, "\xa7\xa7\xa7", 0},  // outside the alphabet: code - 33 mod 256
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &c : cases) {
         ATOB_State state = ATOB_Init;
         Decoded out = decode(state, c.text);
-        EXPECT_EQ(out.result, c.result);
-        EXPECT_EQ(out.bytes, c.bytes);
-        EXPECT_EQ(state.phase, c.phase);
-        EXPECT_EQ(state.reserved, 0u);
+        EXPECT_EQ(std::tuple(out.result, out.bytes, state.phase, state.reserved),
+                  std::tuple(c.result, c.bytes, c.phase, 0u)) << c.text;
     }
-}
-
-TEST(AtobDecode, CarriesTheGroupFromCallToCall)
-{
-    ATOB_State state = ATOB_Init;
-    Decoded first = decode(state, "6B");
-    EXPECT_EQ(first.result, 0);
-    EXPECT_EQ(first.bytes, "a");
-    EXPECT_EQ(first.rest, "B") << "the text not yet overwritten stays";
-    Decoded second = decode(state, "CD");
-    EXPECT_EQ(second.result, 0);
-    EXPECT_EQ(second.bytes, "bc");
-    // After "c" the pending group goes on, after "d" too.
-    EXPECT_EQ(decode(state, "6c").result, 2);
-    EXPECT_EQ(decode(state, "Bd").result, -1);
-    EXPECT_EQ(decode(state, "CD").bytes, "bc");
-    // A record with a phase out of range skips data until "e".
-    state.phase = 7;
-    EXPECT_EQ(decode(state, "6BCD").bytes, "");
-    EXPECT_EQ(decode(state, "e6BCD").bytes, "abc");
-}
-
-TEST(AtobDecode, RefusesMissingArguments)
-{
+    // Missing arguments; counts of zero or less decode nothing.
     ATOB_State state = ATOB_Init;
     char text[] = "xyz";
     int len = 3;
     EXPECT_EQ(atobDecode(nullptr, text, &len), -1);
-    EXPECT_EQ(len, 3);
     EXPECT_EQ(atobDecode(&state, nullptr, &len), -1);
     EXPECT_EQ(len, 3);
     EXPECT_EQ(atobDecode(&state, text, nullptr), -1);
@@ -152,6 +103,22 @@ TEST(AtobDecode, RefusesMissingArguments)
     }
     EXPECT_STREQ(text, "xyz");
     EXPECT_EQ(state.phase, 0);
+}
+
+TEST(AtobDecode, CarriesTheGroupFromCallToCall)
+{
+    ATOB_State state = ATOB_Init;
+    Decoded first = decode(state, "6B");
+    EXPECT_EQ(std::tuple(first.result, first.bytes, first.rest), std::tuple(0, "a", "B"));  // B: not yet overwritten
+    EXPECT_EQ(decode(state, "CD").bytes, "bc");
+    // After "c" the pending group goes on, after "d" too.
+    EXPECT_EQ(decode(state, "6c").result, 2);
+    EXPECT_EQ(decode(state, "Bd").result, -1);
+    EXPECT_EQ(decode(state, "CD").bytes, "bc");
+    // A record with a phase out of range skips data until "e".
+    state.phase = 7;
+    EXPECT_EQ(decode(state, "6BCD").bytes, "");
+    EXPECT_EQ(decode(state, "e6BCD").bytes, "abc");
 }
 
 // n bytes that, from 256 on, hold every byte value.
@@ -167,28 +134,22 @@ TEST(Atob, EveryLengthRoundTripsWhereverTheTextIsSplit)
 {
     for (size_t n = 0; n <= 300; n++) {
         SCOPED_TRACE(n);
-        const std::string bytes = sample(n);
-        const std::string text = encode(bytes);
-        const size_t expected = n % 3 == 0 ? 4 * (n / 3) + 1 : 4 * (n / 3) + n % 3 + 2;
-        ASSERT_EQ(text.size(), expected);
+        const std::string bytes = sample(n), text = encode(bytes);
+        ASSERT_EQ(text.size(), 4 * (n / 3) + (n % 3 ? n % 3 + 2 : 1));
         for (size_t i = 0; i + 1 < text.size(); i++)
             ASSERT_TRUE(text[i] >= '!' && text[i] <= '`') << "character " << i;
         for (size_t split = 0; split <= text.size(); split++) {
             ATOB_State state = ATOB_Init;
-            Decoded head = decode(state, text.substr(0, split));
-            Decoded tail = decode(state, text.substr(split));
-            const size_t tail_length = text.size() - split;
+            Decoded head = decode(state, text.substr(0, split)), tail = decode(state, text.substr(split));
             ASSERT_EQ(head.result, split == text.size() ? static_cast<int>(split) : 0);
-            ASSERT_EQ(tail.result, static_cast<int>(tail_length));
+            ASSERT_EQ(tail.result, static_cast<int>(text.size() - split));
             ASSERT_EQ(head.bytes + tail.bytes, bytes) << "split at " << split;
         }
     }
 }
 
-// ---- the tool ----------------------------------------------------------------
-
 struct ToolRun {
-    int status;
+    int status;  // the exit status, -1 if it did not exit
     std::string out, err;
 };
 
@@ -196,31 +157,20 @@ std::string file_text(int fd)
 {
     std::string text;
     char chunk[65536];
-    ssize_t n;
-    for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0;)
         text.append(chunk, static_cast<size_t>(n));
+    close(fd);
     return text;
-}
-
-// Whether the child has not exited yet (it stays to be waited for).
-bool running(pid_t pid)
-{
-    siginfo_t info = {};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == 0;
 }
 
 // Runs ztatob with input written to its pipe in the given pieces, each sent
 // only when the tool has read everything before it, so that each read it
 // makes returns exactly one piece.
-ToolRun run_tool(const std::vector<std::string> &args, const std::vector<std::string> &pieces)
+ToolRun run_tool(Strings command, const Strings &pieces)
 {
-    std::vector<std::string> command;
-    std::istringstream emulator(ZT_EMULATOR);
-    for (std::string word; emulator >> word;)
-        command.push_back(word);
-    command.push_back(ZTATOB_PATH);
-    command.insert(command.end(), args.begin(), args.end());
+    std::istringstream emulator(ZT_EMULATOR " " ZTATOB_PATH);
+    Strings words{std::istream_iterator<std::string>(emulator), {}};
+    command.insert(command.begin(), words.begin(), words.end());
     std::vector<char *> argv;
     for (std::string &word : command)
         argv.push_back(word.data());
@@ -243,62 +193,43 @@ ToolRun run_tool(const std::vector<std::string> &args, const std::vector<std::st
     for (const std::string &piece : pieces) {
         if (write(input[1], piece.data(), piece.size()) != static_cast<ssize_t>(piece.size()))
             break;  // the tool stopped reading
-        int unread = 1;
-        while (ioctl(input[1], FIONREAD, &unread) == 0 && unread > 0 && running(pid))
+        siginfo_t info = {};  // si_pid stays 0 while the child runs
+        for (int unread = 1; ioctl(input[1], FIONREAD, &unread) == 0 && unread > 0 &&
+                             waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                             info.si_pid == 0;)
             usleep(100);
     }
     close(input[1]);
-    ToolRun run = {-1, "", ""};
-    waitpid(pid, &run.status, 0);
-    run.out = file_text(out);
-    run.err = file_text(err);
-    close(out);
-    close(err);
-    return run;
-}
-
-int exit_status(const ToolRun &run)
-{
-    return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, file_text(out), file_text(err)};
 }
 
 // text cut at random places into pieces of 1 to max bytes.
-std::vector<std::string> pieces(const std::string &text, std::mt19937 &random, size_t max)
+Strings pieces(const std::string &text, std::mt19937 &random, size_t max)
 {
-    std::vector<std::string> out;
-    for (size_t at = 0; at < text.size();) {
-        size_t take = std::uniform_int_distribution<size_t>(1, max)(random);
-        out.push_back(text.substr(at, take));
-        at += take;
-    }
+    Strings out;
+    for (size_t at = 0, take; at < text.size(); at += take)
+        out.push_back(text.substr(at, take = std::uniform_int_distribution<size_t>(1, max)(random)));
     return out;
 }
 
-TEST(Ztatob, RoundTripsEveryByteThroughPipesInRandomPieces)
+TEST(Ztatob, RoundTripsEveryByteThroughPipesInRandomPiecesAndWraps)
 {
     std::mt19937 random(6);
     // Around the tool's encoding chunk of 12288 bytes too.
     for (size_t n : {0, 1, 2, 3, 100, 12287, 12288, 12289, 40000}) {
         SCOPED_TRACE(n);
-        std::string bytes = sample(n);
-        ToolRun encoded = run_tool({}, pieces(bytes, random, 5000));
-        ASSERT_EQ(exit_status(encoded), 0) << encoded.err;
-        EXPECT_EQ(encoded.err, "");
+        std::string bytes = sample(n), text = encode(bytes), lines;
         // Lines of 64 characters, the last one ending in the terminator.
-        const std::string text = encode(bytes);
-        std::string lines;
         for (size_t at = 0; at < text.size(); at += 64)
             lines += text.substr(at, 64) + "\n";
-        EXPECT_EQ(encoded.out, lines);
+        ToolRun encoded = run_tool({}, pieces(bytes, random, 5000));
+        EXPECT_EQ(std::tuple(encoded.status, encoded.err, encoded.out), std::tuple(0, "", lines));
         ToolRun decoded = run_tool({"-d"}, pieces(encoded.out, random, n < 1000 ? 3 : 700));
-        ASSERT_EQ(exit_status(decoded), 0) << decoded.err;
-        EXPECT_EQ(decoded.err, "");
+        EXPECT_EQ(std::tuple(decoded.status, decoded.err), std::tuple(0, ""));
         EXPECT_TRUE(decoded.out == bytes) << "decoded " << decoded.out.size() << " bytes";
     }
-}
-
-TEST(Ztatob, WrapsAtTheGivenWidth)
-{
     EXPECT_EQ(run_tool({"-w", "3"}, {"abcab"}).out, "6BC\nD5B\nCc\n");
     EXPECT_EQ(run_tool({"-w", "0"}, {sample(99)}).out, encode(sample(99)) + "\n");
     EXPECT_EQ(run_tool({"-w", "4"}, {"abc"}).out, "6BCD\nc\n");
@@ -306,50 +237,33 @@ TEST(Ztatob, WrapsAtTheGivenWidth)
 
 TEST(Ztatob, DecodingObeysTheControlLetters)
 {
-    struct Case {
-        std::vector<std::string> pieces;
+    const std::string unterminated = "ztatob: the text ended before its terminator \"c\"\n";
+    const struct {
+        Strings pieces;
         int status;
-        std::string out;
-        const char *err;
-    };
-    const Case cases[] = {
-        {{"6BCDc"}, 0, "abc", ""},
-        {{"6", "BCD", "c", "garbage"}, 0, "abc", ""},
-        {{"6BCDcd"}, 0, "abc", ""},
-        {{"6Be6BCD\nc\n"}, 0, "aabc", ""},
+        std::string out, err;
+    } cases[] = {
+        {{"6", "BCD", "cd", "garbage"}, 0, "abc", ""}, {{"6Be6BCD\nc\n"}, 0, "aabc", ""},
         {{"6BCD", "5BCd"}, 1, "abc", "ztatob: the text aborted the data (\"d\")\n"},
-        {{"6BC"}, 4, "ab", "ztatob: the text ended before its terminator \"c\"\n"},
-        {{}, 4, "", "ztatob: the text ended before its terminator \"c\"\n"},
+        {{"6BC"}, 4, "ab", unterminated}, {{}, 4, "", unterminated},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.pieces.empty() ? "" : c.pieces[0]);
         ToolRun run = run_tool({"-d"}, c.pieces);
-        EXPECT_EQ(exit_status(run), c.status);
-        EXPECT_EQ(run.out, c.out);
-        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tie(c.status, c.out, c.err));
     }
 }
 
 TEST(Ztatob, HelpAndUsageErrors)
 {
     ToolRun help = run_tool({"--help"}, {});
-    EXPECT_EQ(exit_status(help), 0);
-    EXPECT_TRUE(help.out.starts_with("usage: ztatob")) << help.out;
-    struct Case {
-        std::vector<std::string> args;
-        const char *first_line;
-    };
-    const Case cases[] = {
-        {{"-x"}, "ztatob: unknown argument \"-x\"\n"},
-        {{"-w", "wide"}, "ztatob: -w needs a width of 0 or more, not \"wide\"\n"},
-        {{"-w"}, "ztatob: -w needs a width of 0 or more, not \"\"\n"},
-        {{"-w", "-1"}, "ztatob: -w needs a width of 0 or more, not \"-1\"\n"},
-    };
-    for (const Case &c : cases) {
-        ToolRun run = run_tool(c.args, {"abc"});
-        EXPECT_EQ(exit_status(run), 2);
-        EXPECT_EQ(run.out, "");
-        EXPECT_TRUE(run.err.starts_with(c.first_line)) << run.err;
+    EXPECT_EQ(std::tuple(help.status, help.out.substr(0, 13)), std::tuple(0, "usage: ztatob"));
+    const std::string width = "ztatob: -w needs a width of 0 or more, not ";
+    for (auto [args, first_line] : {std::pair<Strings, std::string>{{"-x"}, "ztatob: unknown argument \"-x\"\n"},
+                                    {{"-w", "wide"}, width + "\"wide\"\n"}, {{"-w"}, width + "\"\"\n"},
+                                    {{"-w", "-1"}, width + "\"-1\"\n"}}) {
+        ToolRun run = run_tool(args, {"abc"});
+        EXPECT_EQ(std::tuple(run.status, run.out, run.err.substr(0, first_line.size())), std::tuple(2, "", first_line));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "failalloc.h"
 #include "zt_test.h"
@@ -18,6 +19,13 @@
 namespace {
 
 namespace failalloc = zt_test::failalloc;
+using zt_test::stderr_of;
+
+// A result with the errno it left.
+std::pair<int, int> with_errno(int result)
+{
+    return {result, errno};
+}
 
 class FilesTest : public testing::Test {
 protected:
@@ -31,78 +39,48 @@ protected:
     }
     void TearDown() override
     {
-        if (!zt_test::isolated())
-            return;
-        (void)!chdir("/");
-        umount("/tmp/f");
+        if (zt_test::isolated() && chdir("/") == 0)
+            umount("/tmp/f");
     }
 };
 
 void write_file(const char *path, const std::string &text, mode_t mode = 0644)
 {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
-    ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     close(fd);
     chmod(path, mode);
-}
-
-std::string read_file(const char *path)
-{
-    char buffer[256] = {};
-    int fd = open(path, O_RDONLY);
-    ssize_t n = fd < 0 ? -1 : read(fd, buffer, sizeof buffer);
-    close(fd);
-    return n < 0 ? "<missing>" : std::string(buffer, static_cast<size_t>(n));
 }
 
 TEST_F(FilesTest, SizesOfFilesOnlyAndZeroOnEveryFailure)
 {
     write_file("five", "12345");
     uint32_t size = 99;
-    EXPECT_EQ(zt_filesize("five", &size), 0);
-    EXPECT_EQ(size, 5u);
-
-    struct Case {
-        const char *what;
-        int fd;
-        int error;
-    };
+    EXPECT_EQ(zt_filesize("five", &size) == 0 ? size : 99u, 5u);
     int pipe_fds[2];
     ASSERT_EQ(pipe(pipe_fds), 0);
     int dir = open(".", O_RDONLY);
-    const Case cases[] = {{"pipe", pipe_fds[0], ENOENT},
-                          {"directory", dir, ENOENT},
-                          {"negative", -1, 0},
-                          {"closed", 900, 0}};
-    for (const Case &c : cases) {
+    for (auto [what, fd, error] : {std::tuple{"pipe", pipe_fds[0], ENOENT}, {"directory", dir, ENOENT},
+                                   {"negative", -1, 0}, {"closed", 900, 0}}) {
         size = 99;
         errno = 12345;
-        EXPECT_EQ(zt_filesize_fd(c.fd, &size), -1) << c.what;
-        EXPECT_EQ(errno, c.error) << c.what;
-        EXPECT_EQ(size, 0u) << c.what;
+        EXPECT_EQ(with_errno(zt_filesize_fd(fd, &size)), std::pair(-1, error)) << what;
+        EXPECT_EQ(size, 0u) << what;
     }
     close(pipe_fds[0]);
     close(pipe_fds[1]);
     size = 99;
     EXPECT_EQ(zt_filesize(nullptr, &size), -1);
     EXPECT_EQ(size, 0u);
-    EXPECT_EQ(zt_filesize("missing", &size), -1);
-    EXPECT_EQ(errno, ENOENT);
-    // A directory's failure keeps the ENOENT through the close.
-    EXPECT_EQ(zt_filesize(".", &size), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(zt_filesize_fd(dir, nullptr), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(with_errno(zt_filesize("missing", &size)), std::pair(-1, ENOENT));
+    EXPECT_EQ(with_errno(zt_filesize(".", &size)), std::pair(-1, ENOENT));  // kept through the close
+    EXPECT_EQ(with_errno(zt_filesize_fd(dir, nullptr)), std::pair(-1, EINVAL));
     close(dir);
-}
 
-TEST_F(FilesTest, BlockDeviceSizeComesFromTheDevice)
-{
     // A loop device without a backing file: the query works and says 0, or
     // fails (ENOENT); a node of a missing device cannot be opened at all.
     ASSERT_EQ(mknod("loop", S_IFBLK | 0600, makedev(7, 0)), 0);
-    uint32_t size = 99;
+    size = 99;
     int result = zt_filesize("loop", &size);
     if (result < 0 && errno == ENXIO)
         GTEST_SKIP() << "no loop device on this kernel";
@@ -110,42 +88,32 @@ TEST_F(FilesTest, BlockDeviceSizeComesFromTheDevice)
     EXPECT_TRUE(result == 0 || errno == ENOENT) << strerror(errno);
 }
 
-TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopy)
+TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopyAndTouchKeepsContent)
 {
     std::string bytes(100000, '\0');
     for (size_t i = 0; i < bytes.size(); i++)
         bytes[i] = static_cast<char>(i * 7);
-    int fd = open("big", O_WRONLY | O_CREAT, 0644);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
+    write_file("big", bytes);
     write_file("old", "old and longer");
-    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");
-    uint32_t size = 0;
-    EXPECT_EQ(zt_filesize("old", &size), 0);
-    EXPECT_EQ(size, bytes.size());
-
-    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("none", "x"), -1); }),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");  // its size is checked below
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("none", "x"), -1); }),
               "Error opening none: No such file or directory\n");
-    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "no/x"), -1); }),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "no/x"), -1); }),
               "Error opening no/x: No such file or directory\n");
     // A device that is always full: the write fails and the copy goes.
     ASSERT_EQ(mknod("full", S_IFCHR | 0666, makedev(1, 7)), 0);
     int before = zt_test::open_fd_count();
-    EXPECT_EQ(zt_test::stderr_of([] { EXPECT_EQ(zt_file_copy("big", "full"), -1); }),
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "full"), -1); }),
               "Error copying big to full: No space left on device\n");
     EXPECT_EQ(zt_filetest("full", 'e'), 0);
     EXPECT_EQ(zt_test::open_fd_count(), before);
-}
 
-TEST_F(FilesTest, TouchCreatesAndLeavesContentAlone)
-{
     EXPECT_EQ(zt_touch("new"), 0);
-    EXPECT_EQ(read_file("new"), "");
-    write_file("kept", "text");
-    EXPECT_EQ(zt_touch("kept"), 0);
-    EXPECT_EQ(read_file("kept"), "text");
-    EXPECT_EQ(zt_touch("no/such"), -1);
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(zt_touch("old"), 0);
+    uint32_t size = 0;
+    for (auto [path, length] : {std::pair{"new", 0u}, {"old", 100000u}})
+        EXPECT_EQ(zt_filesize(path, &size) == 0 ? size : 1u, length) << path;
+    EXPECT_EQ(with_errno(zt_touch("no/such")), std::pair(-1, ENOENT));
 }
 
 TEST_F(FilesTest, EveryLetterOnEveryKindOfPath)
@@ -157,32 +125,21 @@ TEST_F(FilesTest, EveryLetterOnEveryKindOfPath)
     ASSERT_EQ(mknod("chr", S_IFCHR | 0644, makedev(1, 3)), 0);
     ASSERT_EQ(mknod("blk", S_IFBLK | 0644, makedev(7, 0)), 0);
     // Results for the letters b c d e f l p, in that order.
-    const struct {
-        const char *path;
-        const char *results;
-    } cases[] = {{"file", "0001100"}, {"dir", "0011000"}, {"link", "0011010"},
-                 {"fifo", "0001001"}, {"chr", "0101000"}, {"blk", "1001000"}};
-    for (const auto &c : cases)
+    for (auto [path, results] : {std::pair{"file", "0001100"}, {"dir", "0011000"}, {"link", "0011010"},
+                                 {"fifo", "0001001"}, {"chr", "0101000"}, {"blk", "1001000"}})
         for (int i = 0; i < 7; i++) {
-            const char letter = "bcdeflp"[i];
             errno = 12345;
-            EXPECT_EQ(zt_filetest(c.path, letter), c.results[i] - '0') << c.path << " " << letter;
-            EXPECT_EQ(errno, 0) << c.path << " " << letter;
+            EXPECT_EQ(with_errno(zt_filetest(path, "bcdeflp"[i])), std::pair(results[i] - '0', 0))
+                << path << " " << "bcdeflp"[i];
         }
-    // Only the low byte of the letter counts.
-    EXPECT_EQ(zt_filetest("dir", 0x100 | 'd'), 1);
-
+    EXPECT_EQ(zt_filetest("dir", 0x100 | 'd'), 1);  // only the low byte of the letter counts
     EXPECT_EQ(zt_filetest("missing", 'e'), 0);
-    EXPECT_EQ(zt_filetest("file/below", 'e'), -1);
-    EXPECT_EQ(errno, ENOTDIR);
-    EXPECT_EQ(zt_filetest("missing", 'f'), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(zt_filetest("file", 'q'), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(zt_filetest("missing", 'q'), -1);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(zt_filetest(nullptr, 'e'), -1);
-    EXPECT_EQ(errno, EINVAL);
+    for (auto [path, letter, result, error] :
+         {std::tuple{"file/below", 'e', -1, ENOTDIR}, {"missing", 'f', -1, ENOENT},
+          {"file", 'q', -1, EINVAL}, {"missing", 'q', -1, ENOENT}, {nullptr, 'e', -1, EINVAL}}) {
+        errno = 0;
+        EXPECT_EQ(with_errno(zt_filetest(path, letter)), std::pair(result, error)) << path << " " << letter;
+    }
 }
 
 TEST_F(FilesTest, PermissionsFollowTheRealIdsOnly)
@@ -191,23 +148,19 @@ TEST_F(FilesTest, PermissionsFollowTheRealIdsOnly)
     constexpr gid_t kGroup = 1000;
     ASSERT_EQ(chmod(".", 0777), 0);
     ASSERT_EQ(chmod("/tmp", 0777), 0);
-    struct Case {
+    const struct {
         const char *name;
         uid_t owner;
         gid_t group;
         mode_t mode;
         const char *rwx;  // results for r, w and x
+    } cases[] = {
+        {"group_bit", kUser, kGroup, 0044, "100"},  // owner without its bit: the group's
+        {"other_bit", kUser, 0, 0004, "100"},        {"owner_bits", kUser, 0, 0700, "111"},
+        {"strangers", 0, 0, 0400, "000"},            {"group_only", 0, kGroup, 0020, "010"},
+        {"others_x", 0, 0, 0001, "001"},             {"owner_denied", kUser, kGroup, 0077, "111"},
     };
-    const Case cases[] = {
-        {"group_bit", kUser, kGroup, 0044, "100"},      // owner without its bit: the group's
-        {"other_bit", kUser, 0, 0004, "100"},
-        {"owner_bits", kUser, 0, 0700, "111"},
-        {"strangers", 0, 0, 0400, "000"},
-        {"group_only", 0, kGroup, 0020, "010"},
-        {"others_x", 0, 0, 0001, "001"},
-        {"owner_denied", kUser, kGroup, 0077, "111"},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         write_file(c.name, "", c.mode);
         ASSERT_EQ(chown(c.name, c.owner, c.group), 0);
     }
@@ -233,85 +186,57 @@ TEST_F(FilesTest, BuildPathCreatesMissingDirectoriesInOrder)
     struct stat st;
     ASSERT_EQ(stat("a/b/c", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0750u);
-    EXPECT_EQ(zt_buildpath("a/b/c", 0700), 0);
-    EXPECT_EQ(zt_buildpath("a/b/c/", 0700), 0);
-    EXPECT_EQ(zt_buildpath("a//d/", 0700), 0);
-    EXPECT_EQ(zt_filetest("a/d", 'd'), 1);
-    EXPECT_EQ(zt_buildpath("/tmp/f/abs/x", 0700), 0);
-    EXPECT_EQ(zt_buildpath("/", 0700), 0);
-    EXPECT_EQ(zt_buildpath("e", 0700), 0);
-    EXPECT_EQ(zt_filetest("e", 'd'), 1);
+    for (const char *path : {"a/b/c", "a/b/c/", "a//d/", "/tmp/f/abs/x", "/", "e"})
+        EXPECT_EQ(zt_buildpath(path, 0700), 0) << path;
+    EXPECT_EQ(zt_filetest("a/d", 'd') + zt_filetest("abs/x", 'd') + zt_filetest("e", 'd'), 3);
 
     write_file("file", "");
-    EXPECT_EQ(zt_buildpath("file/x/y", 0700), -1);
-    EXPECT_EQ(errno, ENOTDIR);
-    EXPECT_EQ(zt_buildpath("file", 0700), -1);
-    EXPECT_EQ(errno, ENOTDIR);
+    for (const char *path : {"file/x/y", "file"})
+        EXPECT_EQ(with_errno(zt_buildpath(path, 0700)), std::pair(-1, ENOTDIR)) << path;
+    for (const char *bad : {"", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(with_errno(zt_buildpath(bad, 0700)), std::pair(-1, EINVAL));
     // A parent that cannot be written: the walk stops at the first failure.
     ASSERT_EQ(chmod("a", 0555), 0);
     int status = zt_test::run_in_child([] {
         if (setgid(1000) < 0 || setuid(1000) < 0)
             return 100;
-        return zt_buildpath("a/new/deeper", 0700) == -1 && errno == ENOENT &&
-                       zt_filetest("a/new", 'e') == 0
-                   ? 0
-                   : 1;
+        return zt_buildpath("a/new/deeper", 0700) == -1 && errno == ENOENT && zt_filetest("a/new", 'e') == 0 ? 0 : 1;
     });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    for (const char *bad : {"", static_cast<const char *>(nullptr)}) {
-        EXPECT_EQ(zt_buildpath(bad, 0700), -1);
-        EXPECT_EQ(errno, EINVAL);
-    }
 }
 
 TEST(PathSplit, DirnameAndBasename)
 {
-    const struct {
-        const char *path;
-        const char *dir;  // null: -1
-    } dirs[] = {{"a/b/c", "a/b"}, {"/usr/bin", "/usr"}, {"a/", "a"}, {"a//b", "a/"},
-                {"/usr", nullptr}, {"abc", nullptr}, {"/", nullptr}, {"//", "/"}};
-    for (const auto &c : dirs) {
+    // A null directory: -1 and a static empty text, not to be freed.
+    for (auto [path, expected] : {std::pair<const char *, const char *>{"a/b/c", "a/b"}, {"/usr/bin", "/usr"},
+                                  {"a/", "a"}, {"a//b", "a/"}, {"/usr", nullptr}, {"abc", nullptr}, {"/", nullptr},
+                                  {"//", "/"}}) {
         char *dir = nullptr;
-        int result = zt_dirname(c.path, &dir);
-        ASSERT_NE(dir, nullptr) << c.path;
-        if (c.dir) {
-            EXPECT_EQ(result, 0) << c.path;
-            EXPECT_STREQ(dir, c.dir);
+        int result = zt_dirname(path, &dir);
+        ASSERT_NE(dir, nullptr) << path;
+        EXPECT_EQ(result, expected ? 0 : -1) << path;
+        EXPECT_STREQ(dir, expected ? expected : "");
+        if (expected)
             free(dir);
-        } else {
-            EXPECT_EQ(result, -1) << c.path;
-            EXPECT_STREQ(dir, "");  // static: not to be freed
-        }
     }
     char *dir = nullptr;
-    EXPECT_EQ(zt_dirname("", &dir), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(with_errno(zt_dirname("", &dir)), std::pair(-1, EINVAL));
 
-    const struct {
-        const char *path;
-        char sep;
-        const char *base;
-    } bases[] = {{"a/b/c", 0, "c"}, {"a/b/", 0, ""}, {"abc", 0, "abc"}, {"x:y", ':', "y"},
-                 {"x/y:z", ':', "z"}, {"x:y/z", 0, "z"}};
-    for (const auto &c : bases) {
+    for (auto [path, sep, expected] : {std::tuple{"a/b/c", '\0', "c"}, {"a/b/", '\0', ""}, {"abc", '\0', "abc"},
+                                       {"x:y", ':', "y"}, {"x/y:z", ':', "z"}, {"x:y/z", '\0', "z"}}) {
         char *base = nullptr;
-        ASSERT_EQ(zt_basename(c.path, c.sep, &base), 0) << c.path;
-        EXPECT_STREQ(base, c.base);
+        ASSERT_EQ(zt_basename(path, sep, &base), 0) << path;
+        EXPECT_STREQ(base, expected);
         free(base);
     }
     char *base = nullptr;
-    EXPECT_EQ(zt_basename(nullptr, 0, &base), -1);
-    EXPECT_EQ(errno, EINVAL);
-}
+    EXPECT_EQ(with_errno(zt_basename(nullptr, 0, &base)), std::pair(-1, EINVAL));
 
-TEST(PathSplit, AllocationFailuresLeaveNull)
-{
+    // Allocation failures leave null.
     failalloc::for_each_failure([](unsigned k, failalloc::Mode mode) {
         char *dir = nullptr, *base = nullptr;
         failalloc::arm(k, mode);
-        int dir_result = zt_dirname("a/b", &dir);
-        int base_result = zt_basename("a/b", 0, &base);
+        int dir_result = zt_dirname("a/b", &dir), base_result = zt_basename("a/b", 0, &base);
         failalloc::disarm();
         EXPECT_EQ(dir_result == 0, dir != nullptr);
         EXPECT_EQ(base_result == 0, base != nullptr);

@@ -17,6 +17,7 @@ namespace {
 
 namespace failalloc = zt_test::failalloc;
 using Words = std::vector<std::string>;
+using Ints = std::vector<int>;
 
 // Takes a heap string, giving "(null)" for null.
 std::string take(char *s)
@@ -28,10 +29,7 @@ std::string take(char *s)
 
 // A copy of text whose NUL is the last byte before an unmapped page.
 struct Guarded : zt_test::GuardedBytes {
-    explicit Guarded(const std::string &text) : GuardedBytes(text.size() + 1)
-    {
-        memcpy(data(), text.c_str(), text.size() + 1);
-    }
+    explicit Guarded(const std::string &t) : GuardedBytes(t.size() + 1) { memcpy(data(), t.c_str(), t.size() + 1); }
     char *str() { return reinterpret_cast<char *>(data()); }
 };
 
@@ -51,7 +49,7 @@ TEST(BuildStr, FormatsInSteps512AndAppendsToABase)
 {
     EXPECT_EQ(take(zt_buildstr(nullptr, "%s%s", "/tmp/ztmsg/", "name")), "/tmp/ztmsg/name");
     // One buffer per attempt: 512 bytes, then the first multiple that fits.
-    for (auto [length, attempts] : {std::pair{511, 1u}, {512, 2u}, {1023, 2u}, {1024, 2u}, {5000, 2u}}) {
+    for (auto [length, attempts] : {std::pair{511, 1u}, {512, 2u}, {5000, 2u}}) {
         const std::string text(length, 'x');
         failalloc::arm(UINT_MAX, failalloc::Mode::once);
         char *built = zt_buildstr(nullptr, "%s", text.c_str());
@@ -69,15 +67,11 @@ TEST(BuildStr, FormatsInSteps512AndAppendsToABase)
         failalloc::disarm();
         EXPECT_EQ(built ? take(built) : take(base) + std::to_string(errno), built ? "ab7" + text : "ab12");
     });
-}
-
-TEST(BuildStr, ATextTooLongForTheSizeIsAnOverflow)
-{
-    if (sizeof(void *) == 4)
-        GTEST_SKIP() << "formats two gigabytes of padding: too slow under qemu-i386";
+    // So does a text too long for the size (not under qemu-i386, where two
+    // gigabytes of padding take too long).
     char *base = strdup("ab");
-    EXPECT_EQ(zt_buildstr(base, "%*d", INT_MAX - 100, 1), nullptr);
-    EXPECT_EQ(errno, EOVERFLOW);
+    if (sizeof(void *) == 8)
+        EXPECT_EQ(zt_buildstr(base, "%*d", INT_MAX - 100, 1) ? 0 : errno, EOVERFLOW);
     EXPECT_EQ(take(base), "ab");
 }
 
@@ -86,8 +80,7 @@ TEST(StrEdit, AppendPrependTruncateJoinStrip)
     char *s = nullptr;
     EXPECT_STREQ(strnappend(&s, "abc", 2), "ab");
     EXPECT_STREQ(strnappend(&s, "cd", 5), "abcd");
-    EXPECT_STREQ(strprepend(&s, "hello "), "hello abcd");
-    EXPECT_EQ(take(s), "hello abcd");
+    EXPECT_EQ(take(strprepend(&s, "hello ")), "hello abcd");
     s = nullptr;
     EXPECT_EQ(take(strprepend(&s, "pre")), "pre");
 
@@ -105,12 +98,20 @@ TEST(StrEdit, AppendPrependTruncateJoinStrip)
     ArrayDelete(&words);
 
     EXPECT_EQ(take(strstripspace("  a \t b  ")), " a b ");
-    EXPECT_EQ(take(strstripspace("ab")), "ab");
     EXPECT_EQ(strstripspace(""), nullptr);
     EXPECT_EQ(take(strstripspace("a \v\fb\vc")), "a b\vc");  // \v counts only inside a run
     Guarded at_page_end("x\r\n");
     EXPECT_EQ(take(strstripspace(at_page_end.str())), "x ");
     null_or_whole([] { return strstripspace("a  b c"); }, "a b c");
+
+    // Null strings give null or nothing.
+    s = nullptr;
+    const void *nulls[] = {strappend(&s, nullptr), strprepend(nullptr, "x"), strduptruncate(nullptr, 3, nullptr),
+                           strstripspace(nullptr), TagReplace(nullptr, '%', nullptr), ParseNumRange("1", nullptr),
+                           firstword(nullptr), resize(nullptr, 8)};
+    for (const void *result : nulls)
+        EXPECT_EQ(result, nullptr) << &result - nulls;
+    EXPECT_EQ(IsValidStr(nullptr, -1, 0, nullptr, nullptr), 0);
 }
 
 TEST(StrEdit, ByteBuffersShiftAndUnshift)
@@ -125,8 +126,7 @@ TEST(StrEdit, ByteBuffersShiftAndUnshift)
     ASSERT_EQ(len, 9);
     EXPECT_EQ(std::string(static_cast<char *>(buf) + 2, 7), "3456789");
     memshift(&buf, &len, 12);
-    EXPECT_EQ(buf, nullptr);
-    EXPECT_EQ(len, 0);
+    EXPECT_EQ(std::pair(buf, len), (std::pair<void *, int>(nullptr, 0)));
 
     void *block = nullptr;
     EXPECT_NE(resize(&block, 16), nullptr);
@@ -134,20 +134,6 @@ TEST(StrEdit, ByteBuffersShiftAndUnshift)
     EXPECT_EQ(resize(&block, 32), nullptr);  // the old block is released: no leak
     failalloc::disarm();
     EXPECT_EQ(block, nullptr);
-}
-
-TEST(StrEdit, NullStringsGiveNullOrNothing)
-{
-    char *s = nullptr;
-    EXPECT_EQ(strappend(&s, nullptr), nullptr);
-    EXPECT_EQ(strprepend(nullptr, "x"), nullptr);
-    EXPECT_EQ(strduptruncate(nullptr, 3, nullptr), nullptr);
-    EXPECT_EQ(strstripspace(nullptr), nullptr);
-    EXPECT_EQ(TagReplace(nullptr, '%', nullptr), nullptr);
-    EXPECT_EQ(ParseNumRange("1", nullptr), nullptr);
-    EXPECT_EQ(IsValidStr(nullptr, -1, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(firstword(nullptr), nullptr);
-    EXPECT_EQ(resize(nullptr, 8), nullptr);
 }
 
 Words tokens_of(const char *text, int *n = nullptr)
@@ -160,40 +146,33 @@ Words tokens_of(const char *text, int *n = nullptr)
     return out;
 }
 
-TEST(Tokens, QuotesAndSeparators)
+TEST(Tokens, QuotesSeparatorsAndOneBlock)
 {
-    struct Case {
+    const struct {
         const char *text;
         Words words;
-    } const cases[] = {
-        {"  set  'a b'   e", {"set", "a b", "e"}}, {"\"c'd\"", {"c'd"}},   {"a '' b", {"a", "b"}},
-        {"a 'b c", {"a", "b c"}},                  {"a '", {"a"}},           {"'ab'cd", {"ab", "cd"}},
-        {"ab\"cd\"", {"ab\"cd\""}},                {"a\vb\r\nd\te", {"a\vb", "d", "e"}},
-        {"", {}},                                  {" \t\r\n", {}},
+    } cases[] = {
+        {"  set  'a b'   e", {"set", "a b", "e"}}, {"\"c'd\"", {"c'd"}}, {"a '' b", {"a", "b"}},
+        {"a 'b c", {"a", "b c"}}, {"a '", {"a"}}, {"'ab'cd", {"ab", "cd"}}, {"ab\"cd\"", {"ab\"cd\""}},
+        {"a\vb\r\nd\te", {"a\vb", "d", "e"}}, {" \t\r\n", {}},
     };
-    for (const Case &c : cases) {
-        int n = -1;
+    int n = -1;
+    for (const auto &c : cases) {
         EXPECT_EQ(tokens_of(c.text, &n), c.words) << c.text;
         EXPECT_EQ(n, static_cast<int>(c.words.size())) << c.text;
     }
-    int n = -1;
     EXPECT_EQ(zt_str2tokens(nullptr, &n), nullptr);
     EXPECT_EQ(n, 0);
     Guarded at_page_end("x 'y");
     EXPECT_EQ(tokens_of(at_page_end.str()), (Words{"x", "y"}));
-}
 
-TEST(Tokens, OneBlockOfSlotsThenTheCopiedText)
-{
+    // One block: the slots, then the copy of the text cut in place.
     const char text[] = " ab 'c d'";
-    int n = 0;
     char **tokens = zt_str2tokens(text, &n);
     ASSERT_EQ(n, 2);
     const char *copy = reinterpret_cast<char *>(tokens + 3);
     EXPECT_EQ(memcmp(copy, " ab\0'c d\0", sizeof text), 0);
-    EXPECT_EQ(tokens[0], copy + 1);
-    EXPECT_EQ(tokens[1], copy + 5);
-    EXPECT_EQ(tokens[2], nullptr);
+    EXPECT_EQ(std::vector<const char *>(tokens, tokens + 3), (std::vector<const char *>{copy + 1, copy + 5, nullptr}));
     EXPECT_STREQ(text, " ab 'c d'");
     zt_tokens_free(tokens);
     failalloc::arm(1, failalloc::Mode::once);
@@ -204,7 +183,7 @@ TEST(Tokens, OneBlockOfSlotsThenTheCopiedText)
 
 TEST(Tokens, TracesEachTokenAtLevelFour)
 {
-    for (int level : {0, 3, 4}) {
+    for (int level : {3, 4}) {
         zt_test::TraceCapture cap(level);
         tokens_of("x 'y z'");
         tokens_of("");
@@ -214,24 +193,21 @@ TEST(Tokens, TracesEachTokenAtLevelFour)
                       "src/lib/zttools/str zt_str2tokens debug4");
             messages.push_back(r.message);
         }
-        const Words expected = {
-            "zt_str2tokens: found 2 tokens",          "zt_str2tokens: adding token [x] at index 0",
-            "zt_str2tokens: adding token [y z] at index 1", "zt_str2tokens: adding token NULL at index 2",
-            "zt_str2tokens: found 0 tokens",          "zt_str2tokens: adding token NULL at index 0"};
+        const std::string at = "zt_str2tokens: ", adding = at + "adding token ";
+        const Words expected = {at + "found 2 tokens", adding + "[x] at index 0", adding + "[y z] at index 1",
+                                adding + "NULL at index 2", at + "found 0 tokens", adding + "NULL at index 0"};
         EXPECT_EQ(messages, level < 4 ? Words{} : expected);
     }
 }
 
-Words words_of(char *s, const char *delims)
-{
-    Words out;
-    for (char *w; (w = GetWord(&s, delims));)
-        out.push_back(take(w));
-    return out;
-}
-
 TEST(Words, CuttingAndScanning)
 {
+    auto words_of = [](char *s, const char *delims) {
+        Words out;
+        for (char *w; (w = GetWord(&s, delims));)
+            out.push_back(take(w));
+        return out;
+    };
     char a[] = "a,,b,", b[] = ",a";
     EXPECT_EQ(words_of(a, ","), (Words{"a", "b", ""}));
     EXPECT_EQ(words_of(b, ","), (Words{"", "a"}));
@@ -241,43 +217,34 @@ TEST(Words, CuttingAndScanning)
     EXPECT_EQ(GetWord(nullptr, ","), nullptr);
 
     const char *s = "  one two";
-    EXPECT_EQ(firstword(s), s + 2);
-    EXPECT_EQ(nextword(s), s + 2);
-    EXPECT_EQ(nextword(s + 2), s + 6);
-    EXPECT_EQ(nextword(s + 6), s + 9);
+    EXPECT_EQ((std::vector<const char *>{firstword(s), nextword(s), nextword(s + 2), nextword(s + 6)}),
+              (std::vector<const char *>{s + 2, s + 2, s + 6, s + 9}));
     char text[] = "\v\f x";
     char *cursor = text;
     SkipSpace(&cursor);
     EXPECT_EQ(cursor, text + 3);
 }
 
-TEST(Validation, IsValidStr)
+TEST(Validation, IsValidStrAndCheckSig)
 {
     EXPECT_EQ(IsValidStr("abc\x80", -1, 0x7f, nullptr, nullptr), 0);
     EXPECT_EQ(IsValidStr("abc\x80", 3, 0x7f, nullptr, nullptr), 1);
     EXPECT_EQ(IsValidStr("abcd", -1, 0, "abc", nullptr), 0);
-    EXPECT_EQ(IsValidStr("abcd", 3, 0, "abc", nullptr), 1);
     EXPECT_EQ(IsValidStr("10.1", -1, 0, ".", isdigit), 1);
     EXPECT_EQ(IsValidStr("10-1", -1, 0, ".", isdigit), 0);
     EXPECT_EQ(IsValidStr("\xe9", -1, 0, "", [](int c) { return static_cast<int>(c == -23); }), 1);
     Guarded at_page_end("ok");
     EXPECT_EQ(IsValidStr(at_page_end.str(), 100, 0, "ko", nullptr), 1);
-}
 
-TEST(Validation, CheckSigComparesBeginnings)
-{
+    // Signatures compare beginnings (0 a match, 1 none); no signatures give 1.
     Array sigs = {nullptr, 0};
     EXPECT_EQ(CheckSig("GET", 3, &sigs, 0), 1);
     EXPECT_EQ(CheckSig("GET", 3, nullptr, 0), 1);
     ArrayPush(&sigs, const_cast<char *>("\3GET"));
     ArrayPush(&sigs, const_cast<char *>("\4POST"));
-    struct Case {
-        const char *data;
-        int nocase, result;
-    } const cases[] = {{"GET /", 0, 0}, {"get /", 0, 1}, {"get /", 1, 0},
-                       {"PO", 0, 0},    {"PUT", 0, 1},   {"put", 1, 1}, {"", 0, -1}};
-    for (const Case &c : cases)
-        EXPECT_EQ(CheckSig(c.data, strlen(c.data), &sigs, c.nocase), c.result) << c.data;
+    for (auto [data, nocase, result] : {std::tuple{"GET /", 0, 0}, {"get /", 0, 1}, {"get /", 1, 0}, {"PO", 0, 0},
+                                        {"PUT", 0, 1}, {"put", 1, 1}, {"", 0, -1}})
+        EXPECT_EQ(CheckSig(data, strlen(data), &sigs, nocase), result) << data;
     ArrayDelete(&sigs);
     // Neither the data nor a signature is read past its end, nor past a
     // length byte above 127.
@@ -294,18 +261,16 @@ TEST(Validation, CheckSigComparesBeginnings)
 
 TEST(Patterns, MatchAndMatchPattern)
 {
-    EXPECT_EQ(Match("Abc", "aBC"), 1);
-    EXPECT_EQ(Match("Abc", "ab"), 0);
+    EXPECT_EQ(std::pair(Match("Abc", "aBC"), Match("Abc", "ab")), std::pair(1, 0));
     for (auto [pattern, result] : {std::pair{"hello*", 1}, {"hello*xyz", 1}, {"*", 1}, {"hello", 0},
                                    {"HELLO WORLD", 1}, {"world*", 0}, {nullptr, -1}})
         EXPECT_EQ(MatchPattern("Hello World", pattern), result) << pattern;
-    EXPECT_EQ(MatchPattern(nullptr, nullptr), 0);
-    EXPECT_EQ(MatchPattern(nullptr, "*"), -1);
+    EXPECT_EQ(std::pair(MatchPattern(nullptr, nullptr), MatchPattern(nullptr, "*")), std::pair(0, -1));
 }
 
-std::vector<int> numbers(const Array &a)
+Ints numbers(const Array &a)
 {
-    std::vector<int> out;
+    Ints out;
     for (int i = 0; i < static_cast<int>(ArrayNumElements(&a)); i++)
         out.push_back(static_cast<int>(reinterpret_cast<intptr_t>(ArrayGet(&a, i))));
     return out;
@@ -313,44 +278,39 @@ std::vector<int> numbers(const Array &a)
 
 TEST(Patterns, ParseNumRangeKeepsWhatItReadBeforeAnError)
 {
-    struct Case {
+    const struct {
         const char *text;
         bool ok;
-        std::vector<int> values;
-    } const cases[] = {
-        {"1-3, 7 10-12", true, {1, 2, 3, 7, 10, 11, 12}}, {"5-3", true, {}}, {"4-", true, {}},
-        {"1-2-3", false, {}}, {"1,x", false, {1}}, {"1 -5", true, {1, -5}}, {"-2-1", true, {-2, -1, 0, 1}},
-        {"1- 3", true, {1, 2, 3}}, {"1,,2", true, {1, 0, 2}}, {"1 # first\n2", true, {1, 2}},
-        {"1#x", true, {}}, {"3- # c\n5", true, {3, 4, 5}}, {"-1-5", true, {5}}, {"", true, {}},
-        {"2147483646-2147483647", true, {INT_MAX - 1, INT_MAX}},
+        Ints values;
+    } cases[] = {
+        {"1-3, 7 10-12", true, {1, 2, 3, 7, 10, 11, 12}}, {"5-3", true, {}}, {"4-", true, {}}, {"1-2-3", false, {}},
+        {"1,x", false, {1}}, {"1 -5", true, {1, -5}}, {"-2-1", true, {-2, -1, 0, 1}}, {"1- 3", true, {1, 2, 3}},
+        {"1,,2", true, {1, 0, 2}}, {"1 # first\n2", true, {1, 2}}, {"1#x", true, {}}, {"3- # c\n5", true, {3, 4, 5}},
+        {"-1-5", true, {5}}, {"", true, {}}, {"2147483646-2147483647", true, {INT_MAX - 1, INT_MAX}},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         Array out = {nullptr, 0};
         EXPECT_EQ(ParseNumRange(c.text, &out), c.ok ? &out : nullptr) << c.text;
         EXPECT_EQ(numbers(out), c.values) << c.text;
         ArrayDelete(&out);
     }
     Array out = {nullptr, 0};
-    EXPECT_EQ(ParseNumRange("7 2147483648", &out), nullptr);
-    EXPECT_EQ(errno, ERANGE);
+    EXPECT_EQ(ParseNumRange("7 2147483648", &out) ? 0 : errno, ERANGE);
     Guarded at_page_end("8-9");
     EXPECT_EQ(ParseNumRange(at_page_end.str(), &out), &out);
     failalloc::arm(2, failalloc::Mode::once);
-    EXPECT_EQ(ParseNumRange("1-3", &out), nullptr);
+    EXPECT_EQ(ParseNumRange("1-3", &out) ? 0 : errno, ENOMEM);
     failalloc::disarm();
-    EXPECT_EQ(errno, ENOMEM);
-    EXPECT_EQ(numbers(out), (std::vector<int>{7, 8, 9, 1}));
+    EXPECT_EQ(numbers(out), (Ints{7, 8, 9, 1}));
     ArrayDelete(&out);
 }
 
 TEST(Patterns, TagReplace)
 {
-    const TagEntry table[] = {{'p', "80"}, {'h', "gateway"}, {'x', nullptr},
-                              {'e', ""},   {'s', "%p"},      {0, nullptr}};
+    const TagEntry table[] = {{'p', "80"}, {'h', "gateway"}, {'x', nullptr}, {'e', ""}, {'s', "%p"}, {0, nullptr}};
     EXPECT_EQ(take(TagReplace("port %p of %h, 100%% up%x", '%', table)), "port 80 of gateway, 100% up");
     for (const char *fails : {"ends in %", "a %q b", "", "%x%x"})
         EXPECT_EQ(TagReplace(fails, '%', table), nullptr) << fails;
-    EXPECT_EQ(take(TagReplace("no tags", '%', table)), "no tags");
     EXPECT_EQ(take(TagReplace("%x%e", '%', table)), "");
     EXPECT_EQ(take(TagReplace("%s", '%', table)), "%p");
     Guarded at_page_end("at %h");
@@ -361,18 +321,15 @@ TEST(Patterns, TagReplace)
 TEST(Patterns, BitSets)
 {
     auto bytes = [](uint8_t *bits, size_t n) {
-        std::vector<int> out(bits, bits + n);
+        Ints out(bits, bits + n);
         free(bits);
         return out;
     };
-    EXPECT_EQ(bytes(BitsNew(8), 1), std::vector<int>{0});
-    EXPECT_EQ(bytes(BitsNew(9), 2), (std::vector<int>{0, 0}));
-    EXPECT_EQ(bytes(StrToBits("101", nullptr), 1), std::vector<int>{5});
-    EXPECT_EQ(bytes(StrToBits("1000000001", nullptr), 2), (std::vector<int>{1, 2}));
-    EXPECT_EQ(bytes(StrToBits("0x1", nullptr), 1), std::vector<int>{1});
+    EXPECT_EQ(bytes(BitsNew(9), 2), (Ints{0, 0}));
+    EXPECT_EQ(bytes(StrToBits("1000000001", nullptr), 2), (Ints{1, 2}));
+    EXPECT_EQ(bytes(StrToBits("0x1", nullptr), 1), Ints{1});
     uint8_t set[2] = {0x80, 0};
-    EXPECT_EQ(StrToBits("10", set), set);
-    EXPECT_EQ(set[0], 0x82);
+    EXPECT_EQ(StrToBits("10", set) == set ? set[0] : -1, 0x82);
 }
 
 }  // namespace
