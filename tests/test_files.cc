@@ -3,6 +3,7 @@
 // children that take other ids), directory walks, path splitting.
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -43,6 +44,17 @@ protected:
             umount("/tmp/f");
     }
 };
+
+std::string read_file(const char *path)
+{
+    std::string text;
+    FILE *file = fopen(path, "rb");
+    for (int c; file && (c = fgetc(file)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    if (file)
+        fclose(file);
+    return text;
+}
 
 void write_file(const char *path, const std::string &text, mode_t mode = 0644)
 {
@@ -95,7 +107,11 @@ TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopyAndTouchKeepsContent)
         bytes[i] = static_cast<char>(i * 7);
     write_file("big", bytes);
     write_file("old", "old and longer");
-    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");  // its size is checked below
+    write_file("short", "new");
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("short", "old"), 0); }), "");
+    EXPECT_EQ(read_file("old"), "new") << "the copy replaces a longer file";
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");
+    EXPECT_TRUE(read_file("old") == bytes);
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("none", "x"), -1); }),
               "Error opening none: No such file or directory\n");
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "no/x"), -1); }),
