@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,13 +21,12 @@ namespace {
 
 namespace failalloc = zt_test::failalloc;
 constexpr uint32_t kId = RESTART_PROTOCOL_ID;
-using Text = std::optional<std::string>;
-
-std::vector<Text> texts(const char *str1, const char *str2, const char *str3)
+// "str1,str2,str3", with "(null)" for an absent string.
+std::string strings(const char *str1, const char *str2, const char *str3)
 {
-    std::vector<Text> out;
-    for (const char *text : {str1, str2, str3})
-        out.push_back(text ? Text(text) : std::nullopt);
+    std::string out = str1 ? str1 : "(null)";
+    for (const char *text : {str2, str3})
+        out += std::string(",") + (text ? text : "(null)");
     return out;
 }
 
@@ -60,37 +58,34 @@ void send_check(int fd, const std::vector<restart_prop> &props, uint32_t count =
         ASSERT_EQ(restart_send_prop(fd, &prop, kId), 0);
 }
 
-// What the service's handlers saw.
+// What the service's handlers were called with, and what they return.
 struct Seen {
-    std::vector<std::vector<Text>> checks;
+    std::vector<std::string> calls;
     std::vector<int> verdicts;  // results the check handler returns, in turn
     int request_result = 3;
-    int requests = 0;
     int event_result = 0;
-    std::vector<uint32_t> event_codes;
-    std::vector<std::string> event_args;
 } seen;
 
 int check_handler(const char *str1, const char *str2, const char *str3, void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    size_t index = seen.checks.size();
-    seen.checks.push_back(texts(str1, str2, str3));
+    size_t index = seen.calls.size();
+    seen.calls.push_back("check " + strings(str1, str2, str3));
     return index < seen.verdicts.size() ? seen.verdicts[index] : 0;
 }
 
 int request_handler(void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    seen.requests++;
+    seen.calls.push_back("request");
     return seen.request_result;
 }
 
 int event_handler(uint32_t code, void *args, void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    seen.event_codes.push_back(code);
-    seen.event_args.push_back(args ? static_cast<const char *>(args) : "(null)");
+    seen.calls.push_back("event " + std::to_string(code) + " " +
+                         (args ? static_cast<const char *>(args) : "(null)"));
     return seen.event_result;
 }
 
@@ -178,8 +173,10 @@ protected:
     int error_ = 0;
 };
 
-TEST_F(RestartTest, CheckAnswersTheLastVerdictThatCounts)
+TEST_F(RestartTest, AnswersChecksRequestsAndEvents)
 {
+    // A check is answered with the last verdict that counts (0 or 1), and 2
+    // without one.
     const struct {
         std::vector<int> verdicts;
         int32_t expected;
@@ -194,7 +191,7 @@ TEST_F(RestartTest, CheckAnswersTheLastVerdictThatCounts)
         EXPECT_EQ(got.words[0], c.expected);
         EXPECT_EQ(got.words[1], 0);
         EXPECT_EQ(got.id, kId);
-        EXPECT_EQ(seen.checks.size(), c.verdicts.size()) << "every property is judged";
+        EXPECT_EQ(seen.calls.size(), c.verdicts.size()) << "every property is judged";
     }
 
     // An empty string travels as its NUL alone; only a null string is absent.
@@ -203,32 +200,28 @@ TEST_F(RestartTest, CheckAnswersTheLastVerdictThatCounts)
         send_check(fd, {{(char *)"ipsec", nullptr, (char *)"", 1}, {nullptr, nullptr, nullptr, 2}});
     });
     EXPECT_EQ(error_, 0);
-    EXPECT_EQ(seen.checks, (std::vector<std::vector<Text>>{texts("ipsec", nullptr, ""),
-                                                            texts(nullptr, nullptr, nullptr)}));
-    expect_log({});
-}
+    EXPECT_EQ(seen.calls,
+              (std::vector<std::string>{"check ipsec,(null),", "check (null),(null),(null)"}));
 
-TEST_F(RestartTest, RestartRequestIsAnsweredThreeOnlyForThree)
-{
+    // A restart request is answered 3 only when the handler says 3.
+    seen = Seen();
     for (int handler_result : {3, 0, 4}) {
         seen.request_result = handler_result;
         // The request's second word is not looked at.
         Reply got = exchange([](int fd) { send_words(fd, RESTART_REQUEST, 0xdeadbeef); });
         EXPECT_EQ(got.words[0], handler_result == 3 ? 3 : 4);
     }
-    EXPECT_EQ(seen.requests, 3);
-}
+    EXPECT_EQ(seen.calls, std::vector<std::string>(3, "request"));
 
-TEST_F(RestartTest, EventGoesToItsHandlerOrIsAnsweredTwo)
-{
+    // An event is answered by its handler, and 2 without one.
+    seen = Seen();
     seen.event_result = -77;
     auto event = [](int fd) {
         send_words(fd, RESTART_EVENT, 0x1234);
         ztuds_write(fd, "link down", 10, kId);
     };
     EXPECT_EQ(exchange(event).words[0], -77);
-    EXPECT_EQ(seen.event_codes, std::vector<uint32_t>{0x1234});
-    EXPECT_EQ(seen.event_args, std::vector<std::string>{"link down"});
+    EXPECT_EQ(seen.calls, std::vector<std::string>{"event 4660 link down"});
 
     int fd = peer(event);
     EXPECT_EQ(serve(nullptr), 0);
@@ -238,6 +231,7 @@ TEST_F(RestartTest, EventGoesToItsHandlerOrIsAnsweredTwo)
     peer([](int fd) { send_words(fd, RESTART_EVENT, 7); }, true);
     EXPECT_EQ(serve(nullptr), 0) << "the peer ended the connection in order";
     expect_log({"restart_accept: error reading RESTART_EVENT args"});
+    EXPECT_EQ(seen.calls.size(), 1u);
 }
 
 // Connections that end without a reply: the call's result and errno, and
@@ -306,9 +300,9 @@ TEST_F(RestartTest, ConnectionsThatGetNoReply)
         EXPECT_TRUE(fd < 0 || !reply(fd).received);
         expect_log(c.log ? std::vector<std::string>{c.log} : std::vector<std::string>{});
     }
-    EXPECT_EQ(seen.requests, 1);
-    EXPECT_EQ(seen.event_codes, std::vector<uint32_t>{2});
-    EXPECT_TRUE(seen.checks.empty()) << "no handler runs on a list that was not read";
+    // Only the two whose reply failed reached a handler: none runs on a list
+    // that was not read.
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"request", "event 2 e"}));
 }
 
 TEST_F(RestartTest, PeerThatEndsAListEarly)
@@ -320,9 +314,9 @@ TEST_F(RestartTest, PeerThatEndsAListEarly)
     peer([](int fd) { send_check(fd, {{(char *)"a", nullptr, nullptr, 5}}, 3); }, true);
     EXPECT_EQ(serve(), 0);
     EXPECT_EQ(error_, 0);
-    EXPECT_EQ(seen.checks, (std::vector<std::vector<Text>>{texts("a", nullptr, nullptr),
-                                                            texts(nullptr, nullptr, nullptr),
-                                                            texts(nullptr, nullptr, nullptr)}));
+    EXPECT_EQ(seen.calls, (std::vector<std::string>{"check a,(null),(null)",
+                                                     "check (null),(null),(null)",
+                                                     "check (null),(null),(null)"}));
     expect_log({"handle_check: error sending response"});
 }
 
@@ -383,8 +377,8 @@ TEST(RestartProps, TransferOverASocketPair)
     restart_prop *list = restart_get_props(fds[1], 2);
     ASSERT_NE(list, nullptr);
     for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(texts(list[i].str1, list[i].str2, list[i].str3),
-                  texts(sent[i].str1, sent[i].str2, sent[i].str3));
+        EXPECT_EQ(strings(list[i].str1, list[i].str2, list[i].str3),
+                  strings(sent[i].str1, sent[i].str2, sent[i].str3));
         EXPECT_EQ(list[i].value, sent[i].value);
     }
     restart_free_props(list, 2);
