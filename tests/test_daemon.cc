@@ -89,13 +89,11 @@ std::vector<std::string> messages(zt_test::TraceCapture &traces)
     return out;
 }
 
-void on_alarm(int) {}
-
 // Makes the next wait fail with EINTR: a timer signal arrives while it blocks.
 void interrupt_soon()
 {
     struct sigaction action = {};
-    action.sa_handler = on_alarm;
+    action.sa_handler = [](int) {};
     sigaction(SIGALRM, &action, nullptr);
     struct itimerval timer = {{0, 0}, {0, 20000}};
     setitimer(ITIMER_REAL, &timer, nullptr);
