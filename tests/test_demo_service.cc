@@ -96,6 +96,11 @@ ToolRun run(const char *program, const std::vector<std::string> &args)
     int status = process.wait();
     return {status, process.out(), process.err()};
 }
+ToolRun restart(const std::vector<std::string> &args) { return run(ZTRESTART_PATH, args); }
+ToolRun command(const std::string &name, const std::string &text)
+{
+    return run(ZTCMD_PATH, {name, text});
+}
 
 constexpr int kInfo = LOG_DAEMON | LOG_INFO;
 constexpr int kNotice = LOG_DAEMON | LOG_NOTICE;
@@ -130,14 +135,6 @@ protected:
                     return true;
         }
         return false;
-    }
-    static ToolRun restart(const std::vector<std::string> &args)
-    {
-        return run(ZTRESTART_PATH, args);
-    }
-    static ToolRun command(const std::string &name, const std::string &text)
-    {
-        return run(ZTCMD_PATH, {name, text});
     }
     std::unique_ptr<Process> service_;
     std::vector<zt_test::SyslogRecord> records_;
