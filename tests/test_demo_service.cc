@@ -15,6 +15,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,27 +26,14 @@
 
 namespace {
 
-std::string file_text(int fd)
-{
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
-        text.append(chunk, static_cast<size_t>(n));
-    return text;
-}
-
 // A program of the build started in a child, with its output in memory
 // files; under an emulator on a foreign target.
 class Process {
 public:
     Process(const char *program, const std::vector<std::string> &args, bool keep_leaks = true)
-        : out_(memfd_create("out", MFD_CLOEXEC)), err_(memfd_create("err", MFD_CLOEXEC))
     {
-        std::vector<std::string> words;
         std::istringstream emulator(ZT_EMULATOR);
-        for (std::string word; emulator >> word;)
-            words.push_back(word);
+        std::vector<std::string> words{std::istream_iterator<std::string>(emulator), {}};
         words.push_back(program);
         words.insert(words.end(), args.begin(), args.end());
         fflush(nullptr);
@@ -78,11 +67,20 @@ public:
         }
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
-    std::string out() const { return file_text(out_); }
-    std::string err() const { return file_text(err_); }
+    std::string out() const { return text_of(out_); }
+    std::string err() const { return text_of(err_); }
 
 private:
-    int out_, err_;
+    static std::string text_of(int fd)
+    {
+        std::string text;
+        char chunk[4096];
+        ssize_t n;
+        for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+            text.append(chunk, static_cast<size_t>(n));
+        return text;
+    }
+    int out_ = memfd_create("out", MFD_CLOEXEC), err_ = memfd_create("err", MFD_CLOEXEC);
     pid_t pid_ = -1;
     int status_ = -1;
 };
@@ -98,36 +96,10 @@ ToolRun run(const char *program, const std::vector<std::string> &args)
     int status = process.wait();
     return {status, process.out(), process.err()};
 }
-
-double monotonic()
+ToolRun restart(const std::vector<std::string> &args) { return run(ZTRESTART_PATH, args); }
+ToolRun command(const std::string &name, const std::string &text)
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec + now.tv_nsec / 1e9;
-}
-
-bool wait_for_file(const std::string &path)
-{
-    struct stat status;
-    for (int i = 0; i < 1000; i++, usleep(10000))
-        if (stat(path.c_str(), &status) == 0)
-            return true;
-    return false;
-}
-
-// Waits up to 20 seconds for a syslog record from the service with this
-// message; every record seen meanwhile is kept.
-bool wait_for_record(std::vector<zt_test::SyslogRecord> &seen, int priority,
-                     const std::string &message)
-{
-    for (int i = 0; i < 2000; i++, usleep(10000)) {
-        for (zt_test::SyslogRecord &record : zt_test::take_syslog())
-            seen.push_back(record);
-        for (const zt_test::SyslogRecord &record : seen)
-            if (record.priority == priority && record.message == message)
-                return true;
-    }
-    return false;
+    return run(ZTCMD_PATH, {name, text});
 }
 
 constexpr int kInfo = LOG_DAEMON | LOG_INFO;
@@ -146,12 +118,23 @@ protected:
     {
         options.push_back(name);
         service_ = std::make_unique<Process>(DEMO_SERVICE_PATH, options, keep_leaks);
-        ASSERT_TRUE(wait_for_file(RESTART_UDS_DIR "/" + name)) << service_->err();
+        const std::string socket = RESTART_UDS_DIR "/" + name;
+        for (int i = 0; i < 1000 && access(socket.c_str(), F_OK) != 0; i++)
+            usleep(10000);
+        ASSERT_EQ(access(socket.c_str(), F_OK), 0) << service_->err();
     }
-    ToolRun restart(const std::vector<std::string> &args) { return run(ZTRESTART_PATH, args); }
-    ToolRun command(const std::string &name, const std::string &text)
+    // Waits up to 20 seconds for a syslog record from the service with this
+    // message; every record seen meanwhile is kept.
+    bool logged(int priority, const std::string &message)
     {
-        return run(ZTCMD_PATH, {name, text});
+        for (int i = 0; i < 2000; i++, usleep(10000)) {
+            for (zt_test::SyslogRecord &record : zt_test::take_syslog())
+                records_.push_back(record);
+            for (const zt_test::SyslogRecord &record : records_)
+                if (record.priority == priority && record.message == message)
+                    return true;
+        }
+        return false;
     }
     std::unique_ptr<Process> service_;
     std::vector<zt_test::SyslogRecord> records_;
@@ -163,7 +146,7 @@ TEST_F(DemoServiceTest, AnswersPeersAndStopsOnCommand)
     fputs("# what this service uses\ninterface eth1 *\nroute - 10.0.0.0/8\n", config);
     fclose(config);
     start("alpha", {"--idle", "1", "--config", "/tmp/demo.conf"});
-    ASSERT_TRUE(wait_for_record(records_, kInfo, "heartbeat 1"));
+    ASSERT_TRUE(logged(kInfo, "heartbeat 1"));
 
     ToolRun check = restart({"alpha", "check", "interface", "eth1", "down", "7"});
     EXPECT_EQ(check.status, 1);
@@ -175,13 +158,12 @@ TEST_F(DemoServiceTest, AnswersPeersAndStopsOnCommand)
     ToolRun request = restart({"alpha", "request"});
     EXPECT_EQ(request.status, 0);
     EXPECT_EQ(request.out, "request: 3 (restarted)\n");
-    EXPECT_TRUE(wait_for_record(records_, kNotice,
-                                "restart request: configuration reloaded with 2 properties"));
+    EXPECT_TRUE(logged(kNotice, "restart request: configuration reloaded with 2 properties"));
 
     ToolRun event = restart({"alpha", "event", "9", "link", "eth1", "down"});
     EXPECT_EQ(event.status, 0);
     EXPECT_EQ(event.out, "event 9: 0\n");
-    EXPECT_TRUE(wait_for_record(records_, kNotice, "event 9: link eth1 down"));
+    EXPECT_TRUE(logged(kNotice, "event 9: link eth1 down"));
 
     // Its own datagram socket, watched by the loop.
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -198,17 +180,15 @@ TEST_F(DemoServiceTest, AnswersPeersAndStopsOnCommand)
     // A queue message, logged at the next heartbeat.
     ztmsg_message message = {5, 5, 0, "hello"};
     ASSERT_EQ(ztmsg_send("alpha", &message), 0);
-    EXPECT_TRUE(wait_for_record(records_, kInfo,
-                                "message type 5 from " + std::to_string(getpid()) + ": hello"));
+    EXPECT_TRUE(logged(kInfo, "message type 5 from " + std::to_string(getpid()) + ": hello"));
 
     ToolRun stats = command("alpha", "stats");
     EXPECT_EQ(stats.status, 0);
     EXPECT_NE(stats.out.find("datagrams=1 messages=1"), std::string::npos) << stats.out;
 
-    ToolRun stop = command("alpha", "stop");
-    EXPECT_EQ(stop.out, "stopping\n");
+    EXPECT_EQ(command("alpha", "stop").out, "stopping\n");
     EXPECT_EQ(service_->wait(), 0) << service_->err();
-    EXPECT_TRUE(wait_for_record(records_, kNotice, "stopped"));
+    EXPECT_TRUE(logged(kNotice, "stopped"));
 
     ToolRun gone = restart({"alpha", "request"});
     EXPECT_EQ(gone.status, 69);
@@ -219,11 +199,10 @@ TEST_F(DemoServiceTest, StopsOnTermAndInt)
 {
     for (int sig : {SIGTERM, SIGINT}) {
         start("beta", {"--idle", "30"});
-        ASSERT_TRUE(wait_for_record(records_, kInfo, "heartbeat 1"));
+        ASSERT_TRUE(logged(kInfo, "heartbeat 1"));
         kill(service_->pid(), sig);
         EXPECT_EQ(service_->wait(), 0) << service_->err();
-        EXPECT_TRUE(
-            wait_for_record(records_, kNotice, "signal " + std::to_string(sig) + ": shutting down"));
+        EXPECT_TRUE(logged(kNotice, "signal " + std::to_string(sig) + ": shutting down"));
         records_.clear();
     }
 }
@@ -231,8 +210,7 @@ TEST_F(DemoServiceTest, StopsOnTermAndInt)
 TEST_F(DemoServiceTest, ConfinedServiceStillAnswers)
 {
     start("gamma", {"--idle", "1", "--sandbox"}, false);
-    ASSERT_TRUE(wait_for_record(records_, kNotice,
-                                "confined to /tmp/sandbox/gamma as uid " +
+    ASSERT_TRUE(logged(kNotice, "confined to /tmp/sandbox/gamma as uid " +
                                     std::to_string(get_nobody_uid())));
     EXPECT_EQ(restart({"gamma", "request"}).status, 0);
     EXPECT_EQ(command("gamma", "stop").status, 0);
@@ -254,9 +232,9 @@ TEST_F(DemoServiceTest, PeerToolFailsClearlyAndInBoundedTime)
     // A service that listens but never answers.
     int hung = restart_server("hung");
     ASSERT_GE(hung, 0);
-    double start = monotonic();
+    time_t start = time(nullptr);
     ToolRun late = restart({"--timeout", "1", "hung", "event", "3"});
-    EXPECT_LT(monotonic() - start, 10.0);
+    EXPECT_LT(time(nullptr) - start, 10);
     EXPECT_EQ(late.status, 75);
     EXPECT_EQ(late.err, "ztrestart: service hung: no reply in time\n");
     close(hung);

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "zt_test.h"
@@ -32,8 +34,6 @@ protected:
     int fds_[2];
 };
 
-void on_alarm(int) {}
-
 TEST_F(TransportTest, LargeMessageArrivesWholeThroughPartialReadsAndSignals)
 {
     // A writer in another process sends a message far larger than the
@@ -48,7 +48,7 @@ TEST_F(TransportTest, LargeMessageArrivesWholeThroughPartialReadsAndSignals)
         _exit(ztuds_write(fds_[0], sent.data(), sent.size(), 77) < 0);
     }
     struct sigaction action = {};
-    action.sa_handler = on_alarm;  // no SA_RESTART: reads fail with EINTR
+    action.sa_handler = [](int) {};  // no SA_RESTART: reads fail with EINTR
     sigaction(SIGALRM, &action, nullptr);
     struct itimerval timer = {{0, 2000}, {0, 2000}};
     setitimer(ITIMER_REAL, &timer, nullptr);
@@ -68,7 +68,7 @@ TEST_F(TransportTest, LargeMessageArrivesWholeThroughPartialReadsAndSignals)
     EXPECT_EQ(status, 0);
 }
 
-TEST_F(TransportTest, MessageSizeIsBounded)
+TEST_F(TransportTest, BoundsEmptyMessagesAndTheOrderlyEnd)
 {
     static char big[ZTUDS_MAX_PAYLOAD + 1];
     errno = 0;
@@ -77,47 +77,36 @@ TEST_F(TransportTest, MessageSizeIsBounded)
     EXPECT_EQ(ztuds_write(fds_[0], nullptr, 5, 1), -1);
     EXPECT_EQ(errno, EINVAL);
 
-    // A header that announces more than the bound is refused before any
-    // allocation.
-    const uint32_t header[3] = {0x5a545544, 1, ZTUDS_MAX_PAYLOAD + 1};
-    ASSERT_EQ(write(fds_[0], header, sizeof header), (ssize_t)sizeof header);
-    void *payload = nullptr;
-    EXPECT_EQ(ztuds_read(fds_[1], &payload, nullptr, nullptr, 0), -1);
-    EXPECT_EQ(errno, EMSGSIZE);
-    EXPECT_EQ(payload, nullptr);
-}
-
-TEST_F(TransportTest, EmptyMessageHasNoPayloadBlock)
-{
+    // An empty message has no payload block.
     ASSERT_EQ(ztuds_write(fds_[0], nullptr, 0, 9), 0);
     void *payload = &payload;
     uint32_t length = 1;
     EXPECT_EQ(ztuds_read(fds_[1], &payload, &length, nullptr, 9), 0);
     EXPECT_EQ(payload, nullptr);
     EXPECT_EQ(length, 0u);
-}
 
-TEST_F(TransportTest, OrderlyEndBetweenMessagesLeavesErrnoZero)
-{
+    // A header that announces more than the bound is refused before any
+    // allocation.
+    const uint32_t header[3] = {0x5a545544, 1, ZTUDS_MAX_PAYLOAD + 1};
+    ASSERT_EQ(write(fds_[0], header, sizeof header), (ssize_t)sizeof header);
+    EXPECT_EQ(ztuds_read(fds_[1], &payload, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(errno, EMSGSIZE);
+    EXPECT_EQ(payload, nullptr);
+
+    // The peer closes between messages: -1 with errno 0.
     close(fds_[0]);
     fds_[0] = -1;
     errno = EINVAL;
-    void *payload = nullptr;
     EXPECT_EQ(ztuds_read(fds_[1], &payload, nullptr, nullptr, 0), -1);
     EXPECT_EQ(errno, 0);
     EXPECT_EQ(ztuds_close(-1), 0);
 }
 
-// ---- command server -------------------------------------------------------
-
 int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
 {
-    auto *calls = static_cast<int *>(ctx);
-    ++*calls;
-    if (strcmp(argv[0], "echo") != 0) {
-        snprintf(reply, size, "no such command: %s", argv[0]);
-        return 5;
-    }
+    ++*static_cast<int *>(ctx);
+    if (strcmp(argv[0], "echo") != 0)
+        return snprintf(reply, size, "no such command: %s", argv[0]), 5;
     std::string words;
     for (int i = 1; i < argc; i++)
         words += std::string(i > 1 ? "," : "") + argv[i];
@@ -125,100 +114,70 @@ int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
     return 0;
 }
 
-class CommandServerTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        ZT_REQUIRE_ISOLATION();
-        char name[40] = "svc";
-        ASSERT_EQ(ztcmd_server_init(name, &fd_), 0) << strerror(errno);
-        ASSERT_GE(fd_, 0);
-    }
-    void TearDown() override
-    {
-        if (zt_test::isolated())
-            ztcmd_server_term(&fd_);
-    }
-
-    // The command's status and reply, the server side run in this process.
-    std::pair<int, std::string> ask(const char *command)
-    {
-        pid_t client = fork();
-        if (client == 0) {
-            int status = -1;
-            char *reply = nullptr;
-            if (ztcmd_request("svc", command, &status, &reply) < 0)
-                _exit(99);
-            FILE *out = fopen("/tmp/reply", "w");
-            fprintf(out, "%s", reply);
-            fclose(out);
-            _exit(status & 0x7f);
-        }
-        EXPECT_EQ(ztuds_handler(fd_, reinterpret_cast<void *>(service_commands), &calls_), 0);
-        int status;
-        waitpid(client, &status, 0);
-        char text[4096] = "";
-        FILE *in = fopen("/tmp/reply", "r");
-        if (in) {
-            size_t n = fread(text, 1, sizeof text - 1, in);
-            text[n] = '\0';
-            fclose(in);
-        }
-        unlink("/tmp/reply");
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-    }
-
-    int fd_ = -1;
-    int calls_ = 0;
-};
-
-TEST_F(CommandServerTest, ListensOnThePerServicePath)
+TEST(CommandServer, ServesBuiltInsAndPassesTheRestOn)
 {
+    ZT_REQUIRE_ISOLATION();
+    char name[40] = "svc";
+    int fd = -1, calls = 0;
+    ASSERT_EQ(ztcmd_server_init(name, &fd), 0) << strerror(errno);
     struct stat status;
     ASSERT_EQ(stat(ZTCMD_DIR "/svc", &status), 0);
     EXPECT_TRUE(S_ISSOCK(status.st_mode));
-    ztcmd_server_term(&fd_);
-    EXPECT_EQ(fd_, -1);
-    EXPECT_NE(stat(ZTCMD_DIR "/svc", &status), 0) << "the socket goes with the server";
-    EXPECT_EQ(ztcmd_server_term(&fd_), 0) << "a second shut-down is harmless";
-}
 
-TEST_F(CommandServerTest, BuiltInCommands)
-{
-    auto status = ask("status");
-    EXPECT_EQ(status.first, 0);
-    EXPECT_EQ(status.second.rfind("name=svc pid=", 0), 0u) << status.second;
-
-    EXPECT_EQ(ask("level 4"), (std::pair<int, std::string>{0, "level=4"}));
+    // The command's status and reply; the server side runs in this process.
+    auto ask = [&](const char *command) {
+        int reply_pipe[2];
+        EXPECT_EQ(pipe(reply_pipe), 0);
+        pid_t client = fork();
+        if (client == 0) {
+            int result = -1;
+            char *reply = nullptr;
+            if (ztcmd_request("svc", command, &result, &reply) < 0)
+                _exit(99);
+            (void)!write(reply_pipe[1], reply, strlen(reply));
+            _exit(result & 0x7f);
+        }
+        close(reply_pipe[1]);
+        EXPECT_EQ(ztuds_handler(fd, reinterpret_cast<void *>(service_commands), &calls), 0);
+        char text[4096] = "";
+        ssize_t n = read(reply_pipe[0], text, sizeof text - 1);
+        text[n > 0 ? n : 0] = '\0';
+        close(reply_pipe[0]);
+        int wait_status;
+        waitpid(client, &wait_status, 0);
+        return std::make_pair(WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1,
+                              std::string(text));
+    };
+    auto reply = ask("status");
+    EXPECT_EQ(reply.first, 0);
+    EXPECT_EQ(reply.second.rfind("name=svc pid=", 0), 0u) << reply.second;
+    EXPECT_EQ(ask("level 4"), std::make_pair(0, std::string("level=4")));
     EXPECT_EQ(ztlog_diag_level(-1), 4);
-    EXPECT_EQ(ask("level"), (std::pair<int, std::string>{0, "level=4"}));
+    EXPECT_EQ(ask("level"), std::make_pair(0, std::string("level=4")));
     EXPECT_EQ(ask("level x").first, 1);
     EXPECT_EQ(ztlog_diag_level(-1), 4);
     ask("level 1");
     EXPECT_EQ(ask("help").first, 0);
-    EXPECT_EQ(calls_, 0) << "built-ins never reach the service";
-}
+    EXPECT_EQ(calls, 0) << "built-ins never reach the service";
 
-TEST_F(CommandServerTest, OtherCommandsGoToTheService)
-{
-    EXPECT_EQ(ask("echo a  b\tc"), (std::pair<int, std::string>{0, "a,b,c"}));
-    EXPECT_EQ(ask("frobnicate"), (std::pair<int, std::string>{5, "no such command: frobnicate"}));
+    EXPECT_EQ(ask("echo a  b\tc"), std::make_pair(0, std::string("a,b,c")));
+    EXPECT_EQ(ask("frobnicate"), std::make_pair(5, std::string("no such command: frobnicate")));
     EXPECT_EQ(ask("   ").first, 1);
-    EXPECT_EQ(calls_, 2);
-}
+    EXPECT_EQ(calls, 2);
 
-TEST_F(CommandServerTest, UnreachableServiceIsReported)
-{
-    int status = 0;
-    char *reply = nullptr;
-    EXPECT_EQ(ztcmd_request("nobody-here", "status", &status, &reply), -1);
+    ztcmd_server_term(&fd);
+    EXPECT_EQ(fd, -1);
+    EXPECT_NE(stat(ZTCMD_DIR "/svc", &status), 0) << "the socket goes with the server";
+    EXPECT_EQ(ztcmd_server_term(&fd), 0) << "a second shut-down is harmless";
+
+    int result = 0;
+    char *text = nullptr;
+    EXPECT_EQ(ztcmd_request("svc", "status", &result, &text), -1);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(ztcmd_request("../x", "status", &status, &reply), -1);
+    EXPECT_EQ(ztcmd_request("../x", "status", &result, &text), -1);
     EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(reply, nullptr);
+    EXPECT_EQ(text, nullptr);
 }
-
-// ---- traces -----------------------------------------------------------------
 
 TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
 {
@@ -229,12 +188,9 @@ TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
     ztlog_trace_r(-1, 4, 7, "src/x", 13, "fn", "line\nbreak");
     std::vector<zt_test::TraceRecord> records = traces.take();
     ASSERT_EQ(records.size(), 2u) << "the sink writes what it is given; the caller filters";
-    EXPECT_EQ(records[0].level, 1);
-    EXPECT_EQ(records[0].severity, "err");
-    EXPECT_EQ(records[0].file, "src/x");
-    EXPECT_EQ(records[0].line, 12);
-    EXPECT_EQ(records[0].function, "fn");
-    EXPECT_EQ(records[0].message, "fn: gone: No such file or directory");
+    const zt_test::TraceRecord &r = records[0];
+    EXPECT_EQ(std::tie(r.level, r.severity, r.file, r.line, r.function, r.message),
+              std::make_tuple(1, "err", "src/x", 12, "fn", "fn: gone: No such file or directory"));
     EXPECT_EQ(records[1].message, "line\\nbreak") << "one record, one line";
     EXPECT_EQ(ztlog_diag_level(-1), 3);
 }
