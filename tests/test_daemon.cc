@@ -1,6 +1,7 @@
 // The daemon loop driven for real on the test's private /tmp: its sockets,
 // peers in forked children, signals that interrupt the wait, a descriptor
-// that makes the wait fail, and no descriptor left open on any way out.
+// that makes the wait fail, and the shut-down calls seen on every way out.
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -20,7 +21,44 @@
 #include "ztsvc.h"
 #include "zttools.h"
 
+// The loop's shut-down calls, seen through the services library's own
+// functions, which this program interposes (it exports its symbols): each
+// call as "term" or "close" with "-1" or "fd" for a descriptor.
+namespace spy {
+std::vector<std::string> calls;
+bool in_term = false;
+std::string fd_word(int fd) { return fd < 0 ? "-1" : "fd"; }
+}  // namespace spy
+
+extern "C" int ztcmd_server_term(int *fd)
+{
+    static auto real = reinterpret_cast<int (*)(int *)>(dlsym(RTLD_NEXT, "ztcmd_server_term"));
+    spy::calls.push_back("term " + spy::fd_word(*fd));
+    spy::in_term = true;  // its own close of the command socket is its business
+    int result = real(fd);
+    spy::in_term = false;
+    return result;
+}
+
+extern "C" int ztuds_close(int fd)
+{
+    static auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "ztuds_close"));
+    if (!spy::in_term)
+        spy::calls.push_back("close " + spy::fd_word(fd));
+    return real(fd);
+}
+
 namespace {
+
+// The last two library calls of the loop that just returned.
+std::vector<std::string> shut_down()
+{
+    std::vector<std::string> last(spy::calls.end() - std::min<size_t>(2, spy::calls.size()),
+                                  spy::calls.end());
+    spy::calls.clear();
+    return last;
+}
+using Calls = std::vector<std::string>;
 
 int64_t uptime()
 {
@@ -132,6 +170,7 @@ TEST_F(DaemonTest, SetUpFailuresShutDownWhatWasMade)
         loop.request = which == 2 ? nullptr : loop.request;
         EXPECT_EQ(loop.run("nullsvc", 3, 1), -1);
         EXPECT_EQ(messages(traces_), null_handler);
+        EXPECT_EQ(shut_down(), (Calls{"term -1", "close -1"}));
         EXPECT_FALSE(exists(RESTART_UDS_DIR "/nullsvc"));
     }
 
@@ -140,6 +179,7 @@ TEST_F(DaemonTest, SetUpFailuresShutDownWhatWasMade)
     EXPECT_EQ(loop_.run("svc", 3, 1), -1);
     EXPECT_EQ(messages(traces_),
               std::vector<std::string>{"1 err ztuds_daemon: UDS error: Not a directory"});
+    EXPECT_EQ(shut_down(), (Calls{"term -1", "close -1"}));
     EXPECT_FALSE(exists(RESTART_UDS_DIR "/svc"));
     unlink("/tmp/ztcmd");
     EXPECT_EQ(loop_.run(nullptr, 3, 1), -1);
@@ -151,12 +191,14 @@ TEST_F(DaemonTest, SetUpFailuresShutDownWhatWasMade)
     EXPECT_EQ(loop_.run("svc", 3, 1), -1);
     EXPECT_EQ(messages(traces_), std::vector<std::string>{
                                      "1 err ztuds_daemon: restart server error: Not a directory"});
+    EXPECT_EQ(shut_down(), (Calls{"term fd", "close -1"}));
     EXPECT_FALSE(exists("/tmp/ztcmd/svc"));
     unlink(RESTART_UDS_DIR);
 
     // max_errors below 1: -1 once both are made, without a record.
     EXPECT_EQ(loop_.run("zero", 0, 1), -1);
     EXPECT_TRUE(messages(traces_).empty());
+    EXPECT_EQ(shut_down(), (Calls{"term fd", "close fd"}));
     EXPECT_TRUE(exists(RESTART_UDS_DIR "/zero")) << "the restart socket file stays";
     EXPECT_FALSE(exists("/tmp/ztcmd/zero"));
 }
@@ -173,6 +215,7 @@ TEST_F(DaemonTest, LongNameIsCutForTheCommandServerOnly)
     EXPECT_EQ(messages(traces_),
               std::vector<std::string>{"1 err ztuds_daemon: returning because idle handler "
                                        "returned 6"});
+    EXPECT_EQ(shut_down(), (Calls{"term fd", "close fd"}));
     EXPECT_FALSE(exists("/tmp/ztcmd/" + name.substr(0, 39)));
 }
 
