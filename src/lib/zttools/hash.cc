@@ -42,6 +42,24 @@ list_link *next_equal(const hash_table *table, const void *key, list_link *link)
     return nullptr;
 }
 
+// The newest entry of key, or null.
+hash_entry *newest_entry(const hash_table *table, const void *key)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
+    return link ? entry_of(link) : nullptr;
+}
+
+// Calls visit for every unmarked link of the bucket whose key compares
+// equal, from first on.
+template <typename Visit>
+void for_each_equal(const hash_table *table, const void *key, list_link *first, Visit visit)
+{
+    for (list_link *link = next_equal(table, key, first); link;
+         link = next_equal(table, key, list_next(link)))
+        visit(link);
+}
+
 // Removes an entry from a bucket whose count the caller has raised: the
 // removal is the mark, and the entry goes at once, so that nothing can
 // reach it again; the link follows with the purge.
@@ -106,26 +124,22 @@ int hash_add(hash_table *table, const void *key, void *data)
 
 void *hash_find_element(hash_table *table, const void *key)
 {
-    list_link **bucket = table ? bucket_of(table, key) : nullptr;
-    list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
-    return link ? entry_of(link)->data : nullptr;
+    const hash_entry *entry = newest_entry(table, key);
+    return entry ? entry->data : nullptr;
 }
 
 uintptr_t hash_get_metadata(hash_table *table, const void *key)
 {
-    list_link **bucket = table ? bucket_of(table, key) : nullptr;
-    list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
-    return link ? entry_of(link)->metadata : 0;
+    const hash_entry *entry = newest_entry(table, key);
+    return entry ? entry->metadata : 0;
 }
 
 void hash_set_metadata(hash_table *table, const void *key, uintptr_t value)
 {
     list_link **bucket = table ? bucket_of(table, key) : nullptr;
-    if (!bucket)
-        return;
-    for (list_link *link = next_equal(table, key, *bucket); link;
-         link = next_equal(table, key, list_next(link)))
-        entry_of(link)->metadata = value;
+    if (bucket)
+        for_each_equal(table, key, *bucket,
+                       [&](list_link *link) { entry_of(link)->metadata = value; });
 }
 
 int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
@@ -182,9 +196,7 @@ int hash_del_element(hash_table *table, const void *key)
     if (!bucket || !*bucket)
         return 0;
     list_iter_set(*bucket);
-    for (list_link *link = next_equal(table, key, *bucket); link;
-         link = next_equal(table, key, list_next(link)))
-        drop_entry(link);
+    for_each_equal(table, key, *bucket, drop_entry);
     list_iter_clear(bucket);
     return 0;
 }

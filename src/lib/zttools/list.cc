@@ -91,6 +91,17 @@ list_link *first_unmarked(list_link *link)
     return link;
 }
 
+// The first link from link on whose element passes test and that is not
+// marked (the element is tested first, marked or not); null if none.
+template <typename Test> list_link *first_unmarked_passing(list_link *link, Test test)
+{
+    for (; link; link = link->next) {
+        if (test(link->elem) && !marked(link))
+            return link;
+    }
+    return nullptr;
+}
+
 // The walk of list_iterate and list_iterate_del: every link from the first,
 // under a raised count, with its position; visit is called for each link
 // that holds an element and is not marked, and a non-zero result ends the
@@ -187,27 +198,25 @@ void *list_del(const void *key, list_link **list, list_match_fn match)
 {
     if (!list || !match)
         return nullptr;
-    for (list_link *link = *list; link; link = link->next) {
-        if (match(key, link->elem) == 0 && !marked(link)) {
-            void *elem = link->elem;
-            remove_link(list, link);
-            return elem;
-        }
-    }
-    return nullptr;
+    list_link *link =
+        first_unmarked_passing(*list, [&](void *elem) { return match(key, elem) == 0; });
+    if (!link)
+        return nullptr;
+    void *elem = link->elem;
+    remove_link(list, link);
+    return elem;
 }
 
 int list_del_link(const void *elem, list_link **list)
 {
     if (!list || !*list)
         return -1;
-    for (list_link *link = *list; link; link = link->next) {
-        if (link->elem == elem && !marked(link)) {
-            remove_link(list, link);
-            return 1;
-        }
-    }
-    return 0;
+    list_link *link =
+        first_unmarked_passing(*list, [&](void *candidate) { return candidate == elem; });
+    if (!link)
+        return 0;
+    remove_link(list, link);
+    return 1;
 }
 
 void *list_find_element(const void *key, list_link *link, list_match_fn match)
