@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "zttools.h"
 
 namespace {
@@ -120,13 +122,7 @@ int ztcq_copyfrom_queue(ztcq_queue *queue, void *buf, int *len)
         return result;
     // A slot filled in place may claim more than it holds (or less than
     // nothing): the copy stays inside the slot and the buffer.
-    int n = slot->len;
-    if (n > queue->slot_size)
-        n = queue->slot_size;
-    if (n > *len)
-        n = *len;
-    if (n < 0)
-        n = 0;
+    const int n = std::clamp(slot->len, 0, std::min(queue->slot_size, *len));
     *len = n;
     memcpy(buf, slot->data, static_cast<size_t>(n));
     return ZTCQ_OK;

@@ -65,6 +65,16 @@ char *copy_front(const SockBuf *buf, int32_t n)
     return text;
 }
 
+// copy_front of n bytes, which then leave the buffer; nothing changes when
+// the copy cannot be made.
+char *take_front(SockBuf *buf, int32_t n)
+{
+    char *text = copy_front(buf, n);
+    if (text)
+        consume(buf, n);
+    return text;
+}
+
 // The length of the first line with its line end, or 0 when no line end
 // comes before a zero byte or the end of the buffered bytes.
 int32_t line_length(const SockBuf *buf)
@@ -157,10 +167,9 @@ char *SockBufGetLine(SockBuf *buf)
     const int32_t length = line_length(buf);
     if (length == 0)
         return nullptr;
-    char *line = copy_front(buf, length);
+    char *line = take_front(buf, length);
     if (!line)
         return nullptr;
-    consume(buf, length);
     buf->bytes[buf->len] = '\0';  // inside the block: the line was longer
     return line;
 }
@@ -188,10 +197,9 @@ char *SockBufGetStr(SockBuf *buf, int n)
 {
     if (!buf || n < 0 || n > buf->len)
         return nullptr;
-    char *text = copy_front(buf, n);
+    char *text = take_front(buf, n);
     if (!text)
         return nullptr;
-    consume(buf, n);
     // Shrinking may fail and keep the old block, which is large enough too;
     // only a missing block (nothing was ever buffered) gets no terminator.
     resize(buf, static_cast<size_t>(buf->len) + 1);
