@@ -160,17 +160,12 @@ int socket_set_nb(int fd, int nonblocking)
         ZT_TRACE_ERROR("Unable to get file descriptor flags: %s", strerror(errno));
         return -1;
     }
-    const bool is_nonblocking = flags & O_NONBLOCK;
-    if (nonblocking && !is_nonblocking) {
-        if (fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-            ZT_TRACE_ERROR("Unable to set file descriptor to non-blocking: %s", strerror(errno));
-            return -1;
-        }
-    } else if (!nonblocking && is_nonblocking) {
-        if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
-            ZT_TRACE_ERROR("Unable to set file descriptor to blocking: %s", strerror(errno));
-            return -1;
-        }
+    // The flags are written only when the mode changes.
+    const int wanted = nonblocking ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+    if (wanted != flags && fcntl(fd, F_SETFL, wanted) < 0) {
+        ZT_TRACE_ERROR("Unable to set file descriptor to %s: %s",
+                       nonblocking ? "non-blocking" : "blocking", strerror(errno));
+        return -1;
     }
     return 0;
 }
