@@ -77,6 +77,12 @@ void put_ipv4(struct sockaddr &field, uint32_t addr, sa_family_t family = AF_INE
     memcpy(&field, &in, sizeof in);
 }
 
+// Whether a and b lie on the same network under mask.
+constexpr bool on_same_net(uint32_t a, uint32_t b, uint32_t mask)
+{
+    return ((a ^ b) & mask) == 0;
+}
+
 uint32_t ipv4_of(const struct sockaddr &field)
 {
     struct sockaddr_in in;
@@ -393,7 +399,7 @@ int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
             continue;
         if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
             continue;
-        if (((ipv4_of(candidate.ifr_addr) ^ addr) & ipv4_of(work.ifr_netmask)) == 0) {
+        if (on_same_net(ipv4_of(candidate.ifr_addr), addr, ipv4_of(work.ifr_netmask))) {
             found = true;
             break;
         }
@@ -538,7 +544,8 @@ int route(uint32_t dest, uint32_t, struct rtentry *out)
         const uint32_t destination = parse_hex(field[kDestination]);
         const uint32_t flags = parse_hex(field[kFlags]);
         const uint32_t mask = parse_hex(field[kMask]);
-        if (!(flags & RTF_UP) || field[kIface] == kUnroutedDevice || ((dest ^ destination) & mask) != 0)
+        if (!(flags & RTF_UP) || field[kIface] == kUnroutedDevice ||
+            !on_same_net(dest, destination, mask))
             continue;
         const bool host = flags & RTF_HOST;
         if (!host && (destination != 0 || mask != 0)) {
@@ -650,7 +657,7 @@ int networking_routes_info(const char *text, NetRouteInfo *out)
 
 int same_net(uint32_t a, uint32_t b, uint32_t mask)
 {
-    return ((a ^ b) & mask) == 0;
+    return on_same_net(a, b, mask);
 }
 
 const char *translate_device(const char *name)
