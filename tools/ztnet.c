@@ -54,6 +54,13 @@ static int parse_address(const char *text, uint32_t *addr)
     return 1;
 }
 
+/* A failed request on an interface; EXIT_FAILED. */
+static int interface_failure(const char *iface)
+{
+    fprintf(stderr, "ztnet: %s: %s\n", iface, errno == ENODEV ? "no such interface" : strerror(errno));
+    return EXIT_FAILED;
+}
+
 /* The dotted form of an address in network order. */
 static const char *dotted(uint32_t addr, char text[INET_ADDRSTRLEN])
 {
@@ -135,10 +142,8 @@ static int show_dropin(void)
 static int show_hwaddr(const char *iface)
 {
     IfInfo info;
-    if (!get_if_info(iface, &info)) {
-        fprintf(stderr, "ztnet: %s: %s\n", iface, errno == ENODEV ? "no such interface" : strerror(errno));
-        return EXIT_FAILED;
-    }
+    if (!get_if_info(iface, &info))
+        return interface_failure(iface);
     const unsigned char *hw = info.hwaddr;
     printf("%02x:%02x:%02x:%02x:%02x:%02x\n", hw[0], hw[1], hw[2], hw[3], hw[4], hw[5]);
     return 0;
@@ -154,10 +159,8 @@ static int send_request(const char *iface, const char *target_text, const char *
         fprintf(stderr, "ztnet: %s does not use ARP; nothing sent\n", iface);
         return EXIT_FAILED;
     }
-    if (sent < 0) {
-        fprintf(stderr, "ztnet: %s: %s\n", iface, errno == ENODEV ? "no such interface" : strerror(errno));
-        return EXIT_FAILED;
-    }
+    if (sent < 0)
+        return interface_failure(iface);
     printf("sent %d bytes on %s: who has %s, tell %s\n", sent, iface, target_text, sender_text);
     return 0;
 }
