@@ -57,6 +57,7 @@ typedef struct service {
     int prop_count;
     int queue_id;
     int dgram_fd;
+    char dgram_path[sizeof ((struct sockaddr_un *)0)->sun_path];
     int signal_pipe[2];
     int stop;
     unsigned long heartbeats, datagrams, messages;
@@ -277,22 +278,19 @@ static int own_fds_ready(fd_set *read_set, int32_t elapsed_secs, void *ctx)
 
 /* ---- start-up and shut-down --------------------------------------------- */
 
-static int open_dgram_socket(const char *name)
+/* The service's own datagram socket at svc->dgram_path, open to every
+ * local user. */
+static int open_dgram_socket(service *svc)
 {
-    struct sockaddr_un address = {.sun_family = AF_UNIX};
-    if ((size_t)snprintf(address.sun_path, sizeof address.sun_path, DEMO_DGRAM_DIR "/%s", name) >=
-        sizeof address.sun_path) {
+    if ((size_t)snprintf(svc->dgram_path, sizeof svc->dgram_path, DEMO_DGRAM_DIR "/%s",
+                         svc->name) >= sizeof svc->dgram_path) {
         errno = ENAMETOOLONG;
         return -1;
     }
     if (mkdir(DEMO_DGRAM_DIR, 0755) < 0 && errno != EEXIST)
         return -1;
-    unlink(address.sun_path);
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    if (bind(fd, (struct sockaddr *)&address, sizeof address) < 0 ||
-        chmod(address.sun_path, 0666) < 0) {
+    int fd = NewNamedPipe(svc->dgram_path, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && chmod(svc->dgram_path, 0666) < 0) {
         int saved = errno;
         close(fd);
         errno = saved;
@@ -347,7 +345,7 @@ int main(int argc, char **argv)
     if (load_config(&svc) < 0)
         return 1;
     if (pipe2(svc.signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0 ||
-        (svc.dgram_fd = open_dgram_socket(svc.name)) < 0) {
+        (svc.dgram_fd = open_dgram_socket(&svc)) < 0) {
         syslog(LOG_ERR, "cannot open the service's sockets: %m");
         return 1;
     }
@@ -365,9 +363,7 @@ int main(int argc, char **argv)
     take_messages(&svc);
     if (svc.queue_id >= 0)
         ztmsg_term(svc.queue_id);
-    char path[sizeof ((struct sockaddr_un *)0)->sun_path];
-    snprintf(path, sizeof path, DEMO_DGRAM_DIR "/%s", svc.name);
-    unlink(path);
+    unlink(svc.dgram_path);
     restart_del(svc.name);
     if (result == STOPPED && svc.stop) {
         syslog(LOG_NOTICE, "stopped");
