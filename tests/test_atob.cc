@@ -153,16 +153,6 @@ struct ToolRun {
     std::string out, err;
 };
 
-std::string file_text(int fd)
-{
-    std::string text;
-    char chunk[65536];
-    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(text.size()))) > 0;)
-        text.append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return text;
-}
-
 // Runs ztatob with input written to its pipe in the given pieces, each sent
 // only when the tool has read everything before it, so that each read it
 // makes returns exactly one piece.
@@ -202,7 +192,11 @@ ToolRun run_tool(Strings command, const Strings &pieces)
     close(input[1]);
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, file_text(out), file_text(err)};
+    ToolRun run = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, zt_test::file_text(out),
+                   zt_test::file_text(err)};
+    close(out);
+    close(err);
+    return run;
 }
 
 // text cut at random places into pieces of 1 to max bytes.

@@ -67,19 +67,10 @@ public:
         }
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
-    std::string out() const { return text_of(out_); }
-    std::string err() const { return text_of(err_); }
+    std::string out() const { return zt_test::file_text(out_); }
+    std::string err() const { return zt_test::file_text(err_); }
 
 private:
-    static std::string text_of(int fd)
-    {
-        std::string text;
-        char chunk[4096];
-        ssize_t n;
-        for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
-            text.append(chunk, static_cast<size_t>(n));
-        return text;
-    }
     int out_ = memfd_create("out", MFD_CLOEXEC), err_ = memfd_create("err", MFD_CLOEXEC);
     pid_t pid_ = -1;
     int status_ = -1;

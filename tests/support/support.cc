@@ -242,6 +242,16 @@ int run_in_child(const std::function<int()> &body)
     return status;
 }
 
+std::string file_text(int fd)
+{
+    std::string text;
+    char chunk[4096];
+    ssize_t n;
+    for (off_t at = 0; (n = pread(fd, chunk, sizeof chunk, at)) > 0; at += n)
+        text.append(chunk, static_cast<size_t>(n));
+    return text;
+}
+
 // What body writes to descriptor 2, which goes to a memory file meanwhile.
 std::string stderr_of(const std::function<void()> &body)
 {
@@ -253,11 +263,7 @@ std::string stderr_of(const std::function<void()> &body)
     fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);
-    std::string text;
-    char chunk[4096];
-    ssize_t n;
-    for (off_t at = 0; (n = pread(file, chunk, sizeof chunk, at)) > 0; at += n)
-        text.append(chunk, static_cast<size_t>(n));
+    std::string text = file_text(file);
     close(file);
     return text;
 }

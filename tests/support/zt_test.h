@@ -82,6 +82,9 @@ private:
     unsigned char *data_;
 };
 
+// The whole content of a file (a memory file, say), read from its start.
+std::string file_text(int fd);
+
 // What body writes to descriptor 2, which goes to a memory file meanwhile.
 std::string stderr_of(const std::function<void()> &body);
 
