@@ -81,19 +81,27 @@ static void on_signal(int sig)
 
 /* ---- configuration ------------------------------------------------------ */
 
+/* One configuration line as a property: 1, or 0 for a blank or comment
+ * line, -1 for anything else. */
 static int parse_line(char *line, property *prop)
 {
     char *hash = strchr(line, '#');
     if (hash)
         *hash = '\0';
-    char *rest = NULL;
-    int count = 0;
-    for (char *word = strtok_r(line, " \t\r\n", &rest); word; word = strtok_r(NULL, " \t\r\n", &rest)) {
-        if (count == 3 || strlen(word) >= WORD_SIZE)
-            return -1;
-        strcpy(prop->words[count++], word);
+    int count;
+    char **words = zt_str2tokens(line, &count);
+    int result = words && count == 0 ? 0 : -1;
+    if (words && count == 3) {
+        result = 1;
+        for (int i = 0; i < 3 && result == 1; i++) {
+            if (strlen(words[i]) >= WORD_SIZE)
+                result = -1;
+            else
+                strcpy(prop->words[i], words[i]);
+        }
     }
-    return count == 0 ? 0 : count == 3 ? 1 : -1;
+    zt_tokens_free(words);
+    return result;
 }
 
 /* Reads the whole configuration again; a bad line keeps the old one. */
@@ -320,7 +328,13 @@ int main(int argc, char **argv)
             usage(stdout);
             return 0;
         } else if (strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
-            idle_secs = atoi(argv[++i]);
+            char *end;
+            long secs = strtol(argv[++i], &end, 10);
+            if (*end || end == argv[i] || secs < 0 || secs > 86400) {
+                fprintf(stderr, "demo_service: --idle takes 0 to 86400 seconds\n");
+                return 2;
+            }
+            idle_secs = (int)secs;
         } else if (strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
             config = argv[++i];
         } else if (strcmp(argv[i], "--sandbox") == 0) {
@@ -330,7 +344,7 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (i + 1 != argc || idle_secs < 0) {
+    if (i + 1 != argc) {
         usage(stderr);
         return 2;
     }
