@@ -94,18 +94,14 @@ static int parse_request(int argc, char **argv, request *req)
             fprintf(stderr, "ztrestart: CODE %s is not an unsigned 32-bit number\n", argv[1]);
             return -1;
         }
-        size_t size = 1;
+        Array words;
+        ArrayNew(&words);
         for (int i = 2; i < argc; i++)
-            size += strlen(argv[i]) + 1;
-        req->event_args = calloc(1, size);
-        if (!req->event_args)
-            return -1;
-        for (int i = 2; i < argc; i++) {
-            if (i > 2)
-                strcat(req->event_args, " ");
-            strcat(req->event_args, argv[i]);
-        }
-        return 0;
+            ArrayPush(&words, argv[i]);
+        if (ArrayNumElements(&words) == (uint32_t)(argc - 2))
+            req->event_args = strjoin(&words, " ");
+        ArrayDelete(&words);
+        return req->event_args ? 0 : -1;
     }
     usage(stderr);
     return -1;
