@@ -1070,7 +1070,9 @@ ZT_API char *SockBufGetLine(SockBuf *buf);
  * already buffered come out with SockBufGetLine. status may be null. */
 ZT_API char *SockBufReadLine(SockBuf *buf, int *status);
 /* Takes the first n bytes out (0 <= n <= len, else null): the string ends at
- * the first zero byte among them. A zero byte follows the bytes left. */
+ * the first zero byte among them. A zero byte follows the bytes left. For
+ * n = 0 the block must first grow by that byte: without memory for it the
+ * result is null and nothing changes. */
 ZT_API char *SockBufGetStr(SockBuf *buf, int n);
 ZT_API char *SockBufPtr(SockBuf *buf);
 ZT_API int SockBufLen(SockBuf *buf);
@@ -1079,7 +1081,8 @@ ZT_API SockBuf *SockBufReset(SockBuf *buf);
 /* Drops the first n bytes; returns the bytes left. */
 ZT_API int SockBufResetLen(SockBuf *buf, unsigned int n);
 /* Append n bytes (a string without its NUL); n below 1, null bytes or a
- * failed resize change nothing. */
+ * failed resize change nothing. The bytes may lie in the buffer's own block
+ * (from SockBufPtr): they are copied as memmove would. */
 ZT_API void SockBufWrite(SockBuf *buf, const void *bytes, int n);
 ZT_API void SockBufWriteStr(SockBuf *buf, const char *str);
 /* Sends all buffered bytes in one write: 0, and they stay buffered (empty the
