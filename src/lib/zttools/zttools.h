@@ -261,7 +261,7 @@ ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((for
 /* Append to, or prepend to, the heap string *dst (null counts as empty);
  * *dst may move. Return the new *dst, or null when memory runs out (*dst is
  * then unchanged). strnappend takes at most n bytes of src and makes room
- * for all n. */
+ * for all n. src and prefix may point into *dst itself. */
 ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
