@@ -763,8 +763,9 @@ ZT_API list_link *list_push(void *elem, list_link **list);
 ZT_API list_link *list_append(void *elem, list_link **list);
 /* Walks the links from the first (marked ones included) asking placement
  * where elem goes; past the last link it is appended. The placement is not
- * asked on an empty list. The new link, or null for a null handle, an equal
- * element, or when memory runs out (list unchanged). */
+ * asked on an empty list, so it may be null there. The new link, or null for
+ * a null handle, an equal element, a null placement on a list with links, or
+ * when memory runs out (list unchanged). */
 ZT_API list_link *list_insert(void *elem, list_link **list, list_placement_fn placement);
 /* Removes the first unmarked link and returns its element; null for a null
  * handle or when no unmarked link is left. (Outside an iteration that is the
