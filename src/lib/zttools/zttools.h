@@ -1003,8 +1003,9 @@ typedef struct ztcq_queue {
 } ztcq_queue;
 
 /* Sets the queue up empty. ZTCQ_ERROR, with nothing allocated, for a null
- * queue, a slot size or capacity below 1 (nothing changes then) or when
- * memory runs out (block and slots stay null). */
+ * queue, a negative slot size, a capacity below 1 (nothing changes then) or
+ * when memory runs out (block and slots stay null). Slots of size 0 carry
+ * only empty items, enqueued in place. */
 ZT_API int ztcq_init(ztcq_queue *queue, int slot_size, int capacity);
 /* Hands out the next free slot through *slot, already counted as an item
  * (discarding the oldest when full); the caller fills data and len. */
