@@ -135,8 +135,9 @@ ZT_API int ztmsg_term(int queue_id);
 /* setpriority of process pid (0: this one); 0 or -1 with errno. */
 ZT_API int set_priority(int pid, int nice_value);
 /* Caps the CPU time at seconds (soft limit; the hard one is raised to it
- * if lower). On failure (negative seconds too) logs "setrlimit failure"
- * at LOG_USER | LOG_ERR and ends the process with status 1. */
+ * if lower). Negative seconds convert to rlim_t as C converts them: -1 is
+ * RLIM_INFINITY, -2 the largest finite limit. On failure logs "setrlimit
+ * failure" at LOG_USER | LOG_ERR and ends the process with status 1. */
 ZT_API int set_cputime_limit(int seconds);
 /* The ids of "nobody", or 65535 when the user database has no such user. */
 ZT_API uint32_t get_nobody_uid(void);
