@@ -601,9 +601,12 @@ ZT_API int sifproxyarp(const char *name, uint32_t addr, uint32_t mask);
 /* Withdraws the published entry for addr, on whichever interface with an
  * address holds it; the first argument is not used. 1 done, 0 failed. */
 ZT_API int cifproxyarp(uint32_t unused, uint32_t addr);
-/* Looks up the ARP entry of addr on the interface that req->arp_dev names
- * (the kernel needs one: ENODEV without): req is cleared but for arp_dev
- * and filled by the kernel. 0 done, -1 failed (EINVAL for a null req). */
+/* Looks up the ARP entry of addr into req, which is cleared first (nothing
+ * the caller put there is read). A kernel that needs an interface for the
+ * look-up (Linux: ENODEV) is asked again on each interface with an IPv4
+ * address in turn; the first answer fills req, arp_dev naming the
+ * interface. 0 done; -1 failed with the errno of the first refusal (EINVAL
+ * for a null req). */
 ZT_API int get_arp_info(uint32_t addr, struct arpreq *req);
 /* Issues a routing request (SIOCADDRT, SIOCDELRT) for dst/mask through
  * gateway with exactly these flags (RTF_UP, RTF_GATEWAY, RTF_HOST ...), on
@@ -679,7 +682,7 @@ typedef struct NetRouteInfo {
 } NetRouteInfo;
 
 /* Parses "host DEST GATEWAY" (host in any case) or "WORD DEST MASK
- * GATEWAY". A word that is not an address (inet_aton), or longer than 79
+ * GATEWAY", words separated by any white space (" \t\n\v\f\r"). A word that is not an address (inet_aton), or longer than 79
  * characters, leaves its field as it was; so does a missing gateway of the
  * second form. Words after the fourth are ignored. 0, or -1 for a null
  * argument or fewer than three words. */
