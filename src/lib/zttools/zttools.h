@@ -931,9 +931,9 @@ ZT_API extern const zt_tree_node zt_tree_null;
 #define ZT_TREE_POSTORDER 2 /* left, right, node: the visit may free the node */
 
 /* compare(new item or key sought, item of a node): negative sorts before the
- * node's item, positive after it, 0 equal. Insertion and deletion count on
- * their way down and walk the path a second time to undo that when the item
- * turns out present (insertion) or the key missing (deletion). */
+ * node's item, positive after it, 0 equal. Finding, insertion and deletion
+ * call it once for each node of the key's path, down to the equal item or
+ * an empty subtree; a change then follows the counts back down. */
 typedef int (*zt_tree_compare)(const void *key, const void *item);
 /* Called with each node (not the item); the result is ignored. */
 typedef int (*zt_tree_visit)(zt_tree_node *node, void *arg);
