@@ -104,13 +104,17 @@ ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
 #define ZTMSG_MAX_DATA 252
 
 /* A message as the queue carries it: the type (a long, as the kernel has
- * it), then length, sender and data. A receiving buffer is one record. */
+ * it), then length, sender and data. ztmsg_get writes at most
+ * ZTMSG_RECEIVE_SIZE bytes: 264 on i386, where that is the whole record,
+ * and 268 on x86_64, where the record is 272 bytes with 4 bytes of padding
+ * at its end that are never written. One record is always enough. */
 typedef struct ztmsg_message {
     long mtype;          /* positive, chosen by the sender */
     uint32_t length;     /* bytes in data, at most ZTMSG_MAX_DATA */
     int32_t sender_pid;  /* filled in by ztmsg_send */
     char data[ZTMSG_MAX_DATA];
 } ztmsg_message;
+#define ZTMSG_RECEIVE_SIZE (sizeof(long) + 8 + ZTMSG_MAX_DATA)
 
 /* Creates (or finds again) the queue of service name; 0 and its id, or -1. */
 ZT_API int ztmsg_init(const char *name, int *queue_id);
@@ -121,7 +125,10 @@ ZT_API int ztmsg_init(const char *name, int *queue_id);
 ZT_API int ztmsg_get(int queue_id, ztmsg_message *message, int *received, int wait);
 /* Sends message (its sender_pid is set) to service name, without waiting
  * on a full queue; "*" sends to every service and returns 0 whatever the
- * single sends gave. 0 or -1 (EINVAL for a null pointer). */
+ * single sends gave. 0 or -1 (EINVAL for a null pointer). A length above
+ * ZTMSG_MAX_DATA is refused before anything is sent, for one service or
+ * "*": -1, EMSGSIZE, "ztmsg_send: message of %u bytes is longer than 252"
+ * logged at LOG_ERR. */
 ZT_API int ztmsg_send(const char *name, ztmsg_message *message);
 /* Removes the queue; its key directory stays. Always 0. */
 ZT_API int ztmsg_term(int queue_id);
