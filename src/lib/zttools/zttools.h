@@ -38,8 +38,12 @@ ZT_API int Tcl_ModInit(void *interp);
 #define RESTART_CHECK 1
 #define RESTART_REQUEST 2
 #define RESTART_EVENT 3
-/* The most property groups that one check may carry. */
+/* The most property groups that one check may carry, and the most bytes
+ * that its strings may add up to (their NULs included). restart_get_props
+ * refuses more with EMSGSIZE; a service then sends no reply and closes the
+ * connection, as for any list that cannot be read. */
 #define RESTART_MAX_PROPS 65536u
+#define RESTART_MAX_PROP_BYTES (1024u * 1024u)
 
 typedef struct restart_prop {
     char *str1;
