@@ -33,7 +33,13 @@ TEST(CqueueTest, BadArgumentsLengthsResetAndNoMemory)
     ztcq_queue q, zero = {};
     ztcq_slot *slot = nullptr;
     EXPECT_EQ(ztcq_init(&q, 8, 0), ZTCQ_ERROR);
-    EXPECT_EQ(ztcq_init(&q, 0, 4), ZTCQ_ERROR);
+    EXPECT_EQ(ztcq_init(&q, -1, 4), ZTCQ_ERROR);
+    // Slots of no bytes pass only items of no bytes, filled in place.
+    ASSERT_EQ(ztcq_init(&q, 0, 4), ZTCQ_OK);
+    EXPECT_EQ(put(&q, "a"), ZTCQ_TOO_LONG);
+    EXPECT_EQ(ztcq_enqueue(&q, &slot), ZTCQ_OK);
+    EXPECT_EQ(take(&q), "");
+    ztcq_destroy(&q);
     ASSERT_EQ(ztcq_init(&q, 5, 4), ZTCQ_OK);
     EXPECT_EQ(take(&q, 0), "<-1>");
     EXPECT_EQ(ztcq_enqueue(&q, nullptr), ZTCQ_ERROR);

@@ -1,13 +1,17 @@
 // Diagnostic dumps: the exact text written to the real stderr descriptor and
 // rendered into the dump buffer, with data that ends where readable memory
 // ends, so that any read past the data faults.
+#include <limits.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
+#include "internal.h"
 #include "zt_test.h"
 #include "zttools.h"
 
@@ -52,6 +56,22 @@ TEST(DumpBuf, WritesFourBytesPerRowAndAShortLastRowUnpadded)
     Guarded data("ABCD");
     EXPECT_EQ(stderr_of([&] { DumpBuf(data.text(), 0); }), "(EMPTY)\n");
     EXPECT_EQ(stderr_of([] { DumpBuf(nullptr, 4); }), "(NULL)\n");
+}
+
+// The walk of DumpBuf's rows, with rows of 1 MiB so that it is short: a
+// length whose last row ends at 2^32 ends there and does not start again at
+// offset 0 (the child is stopped if it does).
+TEST(DumpBuf, RowsOfALengthAtTheLimitEnd)
+{
+    const int status = zt_test::run_in_child([] {
+        alarm(5);  // a walk that starts again never ends
+        unsigned rows = 0, last = 0, shortest = UINT_MAX;
+        zt::for_each_piece(UINT_MAX, 1u << 20, [&](unsigned offset, unsigned count) {
+            rows++, last = offset, shortest = std::min(shortest, count);
+        });
+        return rows == 4096 && last == 0xfff00000u && shortest == (1u << 20) - 1 ? 0 : 1;
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "rows miscounted, or the walk did not end: " << status;
 }
 
 TEST(DumpBufAsStr, RendersTextOrHexWithinTheData)

@@ -122,7 +122,12 @@ TEST(List, InsertPlacementsAndAllocationFailures)
     static int answer;
     auto fixed = [](void *, void *) { return answer; };
     List l({});
-    answer = 0;  // would refuse, but an empty list asks nothing
+    // An empty list asks nothing: not a missing callback, not one that would
+    // refuse. A list with links needs the callback.
+    ASSERT_NE(list_insert(&values[5], &l.first, nullptr), nullptr);
+    EXPECT_EQ(list_insert(&values[6], &l.first, nullptr), nullptr);
+    list_del_link(&values[5], &l.first);
+    answer = 0;
     ASSERT_NE(list_insert(&values[5], &l.first, fixed), nullptr);
     const std::pair<int, int> cases[] = {{6, 1}, {7, 1}, {4, -1}, {8, 2}, {9, 0}};
     for (auto [v, a] : cases) {

@@ -109,6 +109,27 @@ TEST_F(MsgQueueTest, InitFindsItsQueueAgainAndMessagesArriveWholeWithTheirSender
     EXPECT_TRUE(sender > 0 && sender != getpid()) << sender;
     EXPECT_EQ(take(queue, &again), "9:" + std::string(ZTMSG_MAX_DATA, 'x'));
     EXPECT_EQ(again, sender);
+    // A receiving buffer of the documented size (the record's padding on
+    // x86_64 excluded) takes the largest message; not a byte is written past it.
+    ASSERT_EQ(zt_test::run_in_child([] {
+                  ztmsg_message full = message_of(9, std::string(ZTMSG_MAX_DATA, 'z'));
+                  return ztmsg_send("alpha", &full);
+              }),
+              0);
+    EXPECT_EQ(ZTMSG_RECEIVE_SIZE, sizeof(long) == 4 ? sizeof(ztmsg_message) : sizeof(ztmsg_message) - 4);
+    zt_test::GuardedBytes exact(ZTMSG_RECEIVE_SIZE);
+    int received = -1;
+    ASSERT_EQ(ztmsg_get(queue, reinterpret_cast<ztmsg_message *>(exact.data()), &received, 0), 0);
+    EXPECT_EQ(received, 8 + ZTMSG_MAX_DATA);
+    EXPECT_EQ(exact.data()[ZTMSG_RECEIVE_SIZE - 1], 'z');
+    // Longer data is refused before it leaves, whatever the destination.
+    ztmsg_message longer = message_of(4, std::string(ZTMSG_MAX_DATA, 'l'));
+    longer.length = ZTMSG_MAX_DATA + 1;
+    for (const char *destination : {"alpha", "*"})
+        expect_failure(ztmsg_send(destination, &longer), EMSGSIZE,
+                       "ztmsg_send: message of 253 bytes is longer than 252\n");
+    EXPECT_EQ(take(queue), "<none>");
+    zt_test::take_syslog();
     // The sender's record carries its pid afterwards.
     ztmsg_message mine = message_of(1, "");
     ASSERT_EQ(ztmsg_send("alpha", &mine), 0);

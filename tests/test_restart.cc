@@ -301,6 +301,27 @@ TEST_F(RestartTest, ConnectionsThatGetNoReply)
     EXPECT_EQ(seen.calls, (std::vector<std::string>{"request", "event 2 e"}));
 }
 
+// The strings of one check add up to RESTART_MAX_PROP_BYTES at most, NULs
+// included; one byte more is refused like too many groups.
+TEST_F(RestartTest, ChecksAreBoundedInBytes)
+{
+    const std::string half(RESTART_MAX_PROP_BYTES / 2 - 1, 'h');
+    for (const char *third : {static_cast<const char *>(nullptr), ""}) {
+        seen = Seen();
+        int fd = peer([&](int fd) {
+            const int room = 8 << 20;  // the whole check waits in the socket
+            ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room), 0);
+            send_check(fd, {{(char *)half.c_str(), (char *)half.c_str(), (char *)third, 1}});
+        });
+        const bool over = third != nullptr;
+        EXPECT_EQ(serve(), over ? -1 : 0);
+        EXPECT_EQ(over ? error_ : 0, over ? EMSGSIZE : 0);
+        EXPECT_EQ(reply(fd).received, !over);
+        EXPECT_EQ(seen.calls.size(), over ? 0u : 1u);
+    }
+    expect_log({});
+}
+
 TEST_F(RestartTest, PeerThatEndsAListEarly)
 {
     // Three groups announced, one sent: the list keeps what arrived and the

@@ -128,6 +128,17 @@ TEST_F(SockBufTest, WritesGoOutInOneWriteOrAreDropped)
     EXPECT_EQ(buffered(), "line\nrest");
     EXPECT_EQ(SockBufRead(&buf), SOCKBUF_OK);
     EXPECT_EQ(buffered(), "line\nrestmore");
+    // A write leaves no room behind the bytes: an empty piece needs one more
+    // byte for its terminator, and without it nothing is taken.
+    SockBufWrite(SockBufReset(&buf), "abc", 3);
+    failalloc::for_each_failure([&](unsigned k, failalloc::Mode mode) {
+        failalloc::arm(k, mode);
+        char *empty = SockBufGetStr(&buf, 0);
+        failalloc::disarm();
+        EXPECT_EQ(own(empty), failalloc::failed() ? "<null>" : "") << k;
+        EXPECT_EQ(buffered(), "abc") << k;
+    });
+    EXPECT_EQ(buf.bytes[3], '\0');
 
     // The peer gone: -1 with EPIPE, the bytes dropped, the process alive.
     shutdown(fds[1], SHUT_RD);
@@ -135,6 +146,19 @@ TEST_F(SockBufTest, WritesGoOutInOneWriteOrAreDropped)
     EXPECT_EQ(SockBufWriteAll(&buf), -1);
     EXPECT_EQ(errno, EPIPE);
     EXPECT_EQ(SockBufLen(&buf), 0);
+}
+
+// Bytes taken from the buffer's own block, whose growth may move it.
+TEST_F(SockBufTest, OwnBytesAreAppendedAsMemmoveWould)
+{
+    const std::string start = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
+    for (auto [offset, n] : {std::pair{0, 40}, {13, 7}, {39, 1}}) {
+        SockBufWrite(SockBufReset(&buf), start.data(), int(start.size()));
+        void *neighbour = malloc(start.size());  // so that the block cannot grow in place
+        SockBufWrite(&buf, SockBufPtr(&buf) + offset, n);
+        free(neighbour);
+        EXPECT_EQ(buffered(), start + start.substr(size_t(offset), size_t(n))) << offset;
+    }
 }
 
 }  // namespace

@@ -83,6 +83,16 @@ TEST(StrEdit, AppendPrependTruncateJoinStrip)
     EXPECT_EQ(take(strprepend(&s, "hello ")), "hello abcd");
     s = nullptr;
     EXPECT_EQ(take(strprepend(&s, "pre")), "pre");
+    // Sources inside the string that the call resizes (which frees the old
+    // block), and a formatted argument from the base.
+    for (auto [edit, text] : std::initializer_list<std::pair<char *(*)(char **), const char *>>{
+             {[](char **t) { return strprepend(t, *t + 6); }, "worldhello world"},
+             {[](char **t) { return strappend(t, *t + 5); }, "hello world world"},
+             {[](char **t) { return strnappend(t, *t, 5); }, "hello worldhello"},
+             {[](char **t) { return *t = zt_buildstr(*t, "|%s", *t + 6); }, "hello world|world"}}) {
+        s = strdup("hello world");
+        EXPECT_EQ(take(edit(&s)), text);
+    }
 
     EXPECT_EQ(take(strduptruncate("abcdef", 10, nullptr)), "abcdef");
     EXPECT_EQ(take(strduptruncate("abcdef", 6, nullptr)), "abcdef...");

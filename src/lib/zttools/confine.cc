@@ -41,10 +41,10 @@ int set_cputime_limit(int seconds)
 {
     struct rlimit limit;
     int result = -1;
-    if (seconds < 0) {
-        errno = EINVAL;
-    } else if (getrlimit(RLIMIT_CPU, &limit) == 0) {
-        // The hard limit stays unless it is below the new soft one.
+    if (getrlimit(RLIMIT_CPU, &limit) == 0) {
+        // The hard limit stays unless it is below the new soft one. A
+        // negative time converts as the limit type converts it (-1 is
+        // RLIM_INFINITY).
         limit.rlim_cur = static_cast<rlim_t>(seconds);
         if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < limit.rlim_cur)
             limit.rlim_max = limit.rlim_cur;

@@ -61,7 +61,8 @@ extern "C" {
 int ztcq_init(ztcq_queue *queue, int slot_size, int capacity)
 {
     // A capacity of 0 would leave the indexes nothing to be taken modulo.
-    if (!queue || slot_size < 1 || capacity < 1)
+    // Slots of 0 bytes are a queue of empty items.
+    if (!queue || slot_size < 0 || capacity < 1)
         return ZTCQ_ERROR;
     *queue = {};
     queue->capacity = capacity;

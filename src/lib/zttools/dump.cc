@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "internal.h"
 #include "zttools.h"
 
 namespace {
@@ -110,8 +111,7 @@ void DumpBuf(const void *buf, unsigned int len)
         return;
     }
     const auto *bytes = static_cast<const unsigned char *>(buf);
-    for (unsigned offset = 0; offset < len; offset += kRowBytes)
-        dump_row(bytes + offset, len - offset < kRowBytes ? len - offset : kRowBytes);
+    zt::for_each_piece(len, kRowBytes, [&](unsigned offset, unsigned count) { dump_row(bytes + offset, count); });
 }
 
 const char *DumpBufAsStr(const void *buf, int len, uint8_t mode)

@@ -67,6 +67,21 @@ struct FreeDeleter {
 };
 template <typename T> using MallocPtr = std::unique_ptr<T, FreeDeleter>;
 
+// Calls piece(offset, count) for the pieces of width bytes (the last one
+// shorter) that cover length bytes, in order. It counts what is left, so a
+// length near the type's limit ends: an offset stepped past the last piece
+// would wrap round to 0 and start again.
+template <typename Piece> void for_each_piece(unsigned length, unsigned width, Piece piece)
+{
+    unsigned offset = 0;
+    for (unsigned left = length; left > 0;) {
+        const unsigned count = left < width ? left : width;
+        piece(offset, count);
+        offset += count;
+        left -= count;
+    }
+}
+
 // The two kinds of trace record.
 struct TraceKind {
     int level;

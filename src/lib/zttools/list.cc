@@ -165,10 +165,12 @@ list_link *list_append(void *elem, list_link **list)
 
 list_link *list_insert(void *elem, list_link **list, list_placement_fn placement)
 {
-    if (!list || !placement)
+    if (!list)
         return nullptr;
     if (!*list)
         return list_push(elem, list);
+    if (!placement)
+        return nullptr;
     for (list_link *link = *list; link; link = link->next) {
         const int place = placement(elem, link->elem);
         if (place == 0)

@@ -24,6 +24,7 @@ constexpr int kCreateFlags = IPC_CREAT | 0660;
 // most ZTMSG_MAX_DATA bytes of data.
 constexpr size_t kHeaderWords = 2 * sizeof(uint32_t);
 constexpr size_t kMaxReceive = kHeaderWords + ZTMSG_MAX_DATA;
+static_assert(sizeof(long) + kMaxReceive == ZTMSG_RECEIVE_SIZE);
 
 static_assert(offsetof(ztmsg_message, length) == sizeof(long));
 static_assert(offsetof(ztmsg_message, data) == sizeof(long) + kHeaderWords);
@@ -112,6 +113,14 @@ int ztmsg_send(const char *name, ztmsg_message *message)
 {
     if (!name || !message) {
         errno = EINVAL;
+        return -1;
+    }
+    // More would send the caller's memory behind the record, and a receiver
+    // could never take it off the head of its queue.
+    if (message->length > ZTMSG_MAX_DATA) {
+        syslog(LOG_ERR, "%s: message of %u bytes is longer than %d\n", __func__,
+               static_cast<unsigned>(message->length), ZTMSG_MAX_DATA);
+        errno = EMSGSIZE;
         return -1;
     }
     if (strcasecmp(name, "*") != 0)

@@ -140,6 +140,26 @@ struct arpreq proxy_entry(uint32_t addr)
     return request;
 }
 
+// Repeats an ARP-table request that the kernel would not grant without an
+// interface on each interface that has an IPv4 address, named in arp_dev,
+// until one is granted. false when none is (or there is no list), with errno
+// as the request without an interface left it.
+bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
+{
+    zt::SavedErrno first_refusal;
+    InterfaceList list;
+    if (!list.fetch(fd))
+        return false;
+    for (const struct ifreq &candidate : list) {
+        if (candidate.ifr_addr.sa_family != AF_INET)
+            continue;
+        memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
+        if (ioctl(fd, request, entry) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Whether an interface with these flags answers ARP for a subnet: up and
 // broadcast, not point-to-point, loopback or without ARP.
 constexpr bool serves_proxy_arp(unsigned flags)
@@ -164,17 +184,22 @@ char route_dev[kRouteDevSize];
 // RefCnt, Use, Metric, Mask (the later ones are not used).
 enum RouteField { kIface, kDestination, kGateway, kFlags, kMask = 7, kUsedFields };
 
-// Splits text at spaces, tabs and newlines into at most out.size() words;
-// returns how many there are (all of them, also those not stored).
-template <size_t N> size_t split_words(std::string_view text, std::array<std::string_view, N> &out)
+// The kernel's routing table separates its fields with spaces, tabs and
+// newlines; a route description may use any white space.
+constexpr std::string_view kFieldSeparators = " \t\n";
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+
+// Splits text at runs of separators into at most out.size() words; returns
+// how many there are (all of them, also those not stored).
+template <size_t N>
+size_t split_words(std::string_view text, std::string_view separators, std::array<std::string_view, N> &out)
 {
-    constexpr std::string_view kSeparators = " \t\n";
     size_t count = 0;
-    for (size_t at = text.find_first_not_of(kSeparators); at != std::string_view::npos; count++) {
-        size_t end = std::min(text.find_first_of(kSeparators, at), text.size());
+    for (size_t at = text.find_first_not_of(separators); at != std::string_view::npos; count++) {
+        size_t end = std::min(text.find_first_of(separators, at), text.size());
         if (count < N)
             out[count] = std::string_view(text.data() + at, end - at);  // substr would throw
-        at = text.find_first_not_of(kSeparators, end);
+        at = text.find_first_not_of(separators, end);
     }
     return count;
 }
@@ -426,17 +451,8 @@ int cifproxyarp(uint32_t, uint32_t addr)
     if (ioctl(fd, SIOCDARP, &entry) == 0)
         return 1;
     // The kernel files a published entry under its interface and deletes
-    // it only when told which: try every interface that has an address.
-    zt::SavedErrno not_found;
-    InterfaceList list;
-    if (!list.fetch(fd))
-        return 0;
-    for (const struct ifreq &candidate : list) {
-        memcpy(entry.arp_dev, candidate.ifr_name, IFNAMSIZ);
-        if (ioctl(fd, SIOCDARP, &entry) == 0)
-            return 1;
-    }
-    return 0;
+    // it only when told which.
+    return on_some_interface(fd, SIOCDARP, &entry);
 }
 
 int get_arp_info(uint32_t addr, struct arpreq *req)
@@ -448,14 +464,12 @@ int get_arp_info(uint32_t addr, struct arpreq *req)
     int fd = control_socket();
     if (fd < 0)
         return -1;
-    // The kernel looks an entry up only on a given interface: the caller's
-    // arp_dev is all that survives the clearing.
-    char dev[sizeof req->arp_dev];
-    memcpy(dev, req->arp_dev, sizeof dev);
     memset(req, 0, sizeof *req);
-    memcpy(req->arp_dev, dev, sizeof dev);
     put_ipv4(req->arp_pa, addr);
-    return ioctl(fd, SIOCGARP, req) == 0 ? 0 : -1;
+    if (ioctl(fd, SIOCGARP, req) == 0)
+        return 0;
+    // Linux looks an entry up only on a named interface.
+    return errno == ENODEV && on_some_interface(fd, SIOCGARP, req) ? 0 : -1;
 }
 
 int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mask,
@@ -538,7 +552,7 @@ int route(uint32_t dest, uint32_t, struct rtentry *out)
     char line[kLineSize];
     while (fgets(line, sizeof line, file)) {
         std::array<std::string_view, kUsedFields> field;
-        if (split_words(line, field) < kUsedFields || hex_digit(field[kDestination][0]) < 0 ||
+        if (split_words(line, kFieldSeparators, field) < kUsedFields || hex_digit(field[kDestination][0]) < 0 ||
             hex_digit(field[kGateway][0]) < 0 || hex_digit(field[kFlags][0]) < 0)
             continue;
         const uint32_t destination = parse_hex(field[kDestination]);
@@ -626,7 +640,7 @@ int networking_routes_info(const char *text, NetRouteInfo *out)
     if (!text || !out)
         return -1;
     std::array<std::string_view, 4> word;
-    size_t count = split_words(text, word);
+    size_t count = split_words(text, kWhiteSpace, word);
     if (count < 3)
         return -1;
     // A word that is no address (or too long for one) leaves its field alone.

@@ -72,23 +72,28 @@ int send_reply(int fd, int32_t result)
 
 // Reads one property string. The sender includes the NUL; an empty message
 // is an absent string, and a string without its NUL is refused, so that no
-// reader ever runs past the payload.
-int read_prop_string(int fd, char **out)
+// reader ever runs past the payload. The string's bytes come out of what
+// is left of the check's byte budget; a string beyond it is refused, so
+// that one peer cannot make a service hold more than the bound.
+int read_prop_string(int fd, char **out, uint32_t *budget)
 {
     void *payload = nullptr;
     uint32_t length = 0;
     if (ztuds_read(fd, &payload, &length, nullptr, RESTART_PROTOCOL_ID) < 0)
         return -1;
-    if (length == 0) {
-        free(payload);
-        return 0;
+    zt::MallocPtr<void> owner(payload);
+    if (length > *budget) {
+        errno = EMSGSIZE;
+        return -1;
     }
+    *budget -= length;
+    if (length == 0)
+        return 0;
     if (static_cast<char *>(payload)[length - 1] != '\0') {
-        free(payload);
         errno = EBADMSG;
         return -1;
     }
-    *out = static_cast<char *>(payload);
+    *out = static_cast<char *>(owner.release());
     return 0;
 }
 
@@ -240,10 +245,11 @@ restart_prop *restart_get_props(int fd, uint32_t count)
     auto *list = static_cast<restart_prop *>(calloc(count ? count : 1, sizeof(restart_prop)));
     if (!list)
         return nullptr;
+    uint32_t budget = RESTART_MAX_PROP_BYTES;
     for (uint32_t i = 0; i < count; i++) {
         restart_prop *prop = &list[i];
-        if (read_prop_string(fd, &prop->str1) < 0 || read_prop_string(fd, &prop->str2) < 0 ||
-            read_prop_string(fd, &prop->str3) < 0 || read_prop_value(fd, &prop->value) < 0) {
+        if (read_prop_string(fd, &prop->str1, &budget) < 0 || read_prop_string(fd, &prop->str2, &budget) < 0 ||
+            read_prop_string(fd, &prop->str3, &budget) < 0 || read_prop_value(fd, &prop->value) < 0) {
             if (errno == 0)
                 break;  // the peer ended early: keep what arrived
             zt::SavedErrno keep;

@@ -6,6 +6,7 @@
 // from the front is closed up at once. The socket stays the caller's.
 #include <errno.h>
 #include <limits.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -34,12 +35,16 @@ bool resize(SockBuf *buf, size_t size)
     return true;
 }
 
-// Appends the n bytes (n above 0); a failed resize changes nothing.
+// Appends the n bytes (n above 0); a failed resize changes nothing. Bytes
+// taken from the buffer's own block are found again at their offset in the
+// resized block, which the old one may have given way to.
 void append(SockBuf *buf, const void *bytes, size_t n)
 {
+    const auto from = reinterpret_cast<uintptr_t>(bytes), start = reinterpret_cast<uintptr_t>(buf->bytes);
+    const bool own = buf->bytes && from >= start && from - start <= static_cast<size_t>(buf->len);
     if (!resize(buf, static_cast<size_t>(buf->len) + n))
         return;
-    memcpy(buf->bytes + buf->len, bytes, n);
+    memmove(buf->bytes + buf->len, own ? buf->bytes + (from - start) : bytes, n);
     buf->len += static_cast<int32_t>(n);
 }
 
@@ -197,14 +202,19 @@ char *SockBufGetStr(SockBuf *buf, int n)
 {
     if (!buf || n < 0 || n > buf->len)
         return nullptr;
+    // Taking nothing leaves all len bytes in place, and the block may have
+    // no room behind them: it grows first, or there is no place for the
+    // zero byte and nothing is taken.
+    if (n == 0 && !resize(buf, static_cast<size_t>(buf->len) + 1))
+        return nullptr;
     char *text = take_front(buf, n);
     if (!text)
         return nullptr;
-    // Shrinking may fail and keep the old block, which is large enough too;
-    // only a missing block (nothing was ever buffered) gets no terminator.
-    resize(buf, static_cast<size_t>(buf->len) + 1);
-    if (buf->bytes)
-        buf->bytes[buf->len] = '\0';
+    // A piece of n bytes left room for the zero byte: shrinking may fail and
+    // keep the old block, which is large enough.
+    if (n > 0)
+        resize(buf, static_cast<size_t>(buf->len) + 1);
+    buf->bytes[buf->len] = '\0';
     return text;
 }
 

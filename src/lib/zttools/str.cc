@@ -57,6 +57,16 @@ bool append_or_drop(char **text, const char *src, size_t n)
     return false;
 }
 
+// Where p lies in the string s of length characters (its NUL included), or
+// kElsewhere: a source taken from the very string that a call resizes is
+// found again at that offset in the resized block.
+constexpr size_t kElsewhere = SIZE_MAX;
+size_t offset_in(const char *s, size_t length, const char *p)
+{
+    const auto at = reinterpret_cast<uintptr_t>(p), start = reinterpret_cast<uintptr_t>(s);
+    return at >= start && at - start <= length ? at - start : kElsewhere;
+}
+
 // One token of zt_str2tokens, as offsets into the text: it runs from start
 // to end, where the character that ended it (a separator, the closing quote
 // or the NUL) is.
@@ -185,13 +195,14 @@ char *strnappend(char **dst, const char *src, size_t n)
         return *dst;
     }
     size_t length = strlen(*dst);
+    const size_t own = offset_in(*dst, length, src);
     // Room for n bytes even when src is shorter, unless n is so large that
     // the size would wrap.
     size_t room = n < SIZE_MAX - length ? n : take;
     char *grown = static_cast<char *>(realloc(*dst, length + room + 1));
     if (!grown)
         return nullptr;
-    memcpy(grown + length, src, take);
+    memcpy(grown + length, own == kElsewhere ? src : grown + own, take);
     grown[length + take] = '\0';
     *dst = grown;
     return grown;
@@ -212,11 +223,13 @@ char *strprepend(char **dst, const char *prefix)
     }
     size_t length = strlen(*dst);
     size_t prefix_length = strlen(prefix);
+    const size_t own = offset_in(*dst, length, prefix);
     char *grown = static_cast<char *>(realloc(*dst, length + prefix_length + 1));
     if (!grown)
         return nullptr;
     memmove(grown + prefix_length, grown, length);
-    memcpy(grown, prefix, prefix_length);
+    // A prefix from the string itself has moved up with it.
+    memcpy(grown, own == kElsewhere ? prefix : grown + prefix_length + own, prefix_length);
     grown[length + prefix_length] = '\0';
     *dst = grown;
     return grown;

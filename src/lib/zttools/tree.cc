@@ -29,19 +29,25 @@ void recount(zt_tree_node *node)
     node->count = node->left->count + node->right->count + 1;
 }
 
-// Walks from the root along key's path until the item equal to key or the
-// sentinel, adding delta to each count passed. An insertion or deletion
-// counts its node on the way down and takes the counts back with this when
-// the key turns out to be present (insertion) or missing (deletion).
-void adjust_path(zt_tree_node *node, zt_tree_compare compare, const void *key, int delta)
+// Follows key's path down, comparing once per node: the node of the item
+// equal to key, or null. *rank gets the number of items that sort before
+// key, which is where an insertion or a deletion then finds its way again
+// by the counts alone, without asking the compare callback a second time.
+zt_tree_node *find_rank(zt_tree_node *node, zt_tree_compare compare, const void *key, int32_t *rank)
 {
+    int32_t before = 0;
     while (node != kNull) {
         int r = compare(key, node->item);
-        if (r == 0)
-            return;
-        node->count += delta;
+        if (r == 0) {
+            *rank = before + node->left->count;
+            return node;
+        }
+        if (r > 0)
+            before += node->left->count + 1;
         node = r < 0 ? node->left : node->right;
     }
+    *rank = before;
+    return nullptr;
 }
 
 // Calls visit(node, depth) in the given order, the root at depth.
@@ -84,22 +90,26 @@ zt_tree_node *zt_tree_insert(zt_tree_node *root, zt_tree_compare compare, void *
         return root;
     if (root == kNull)
         return zt_tree_new(item);
+    int32_t rank;
+    if (find_rank(root, compare, item, &rank))
+        return root;
     // Allocated before anything is touched, so that running out of memory
     // leaves the tree as it was.
     zt_tree_node *fresh = zt_tree_new(item);
     if (!fresh)
         return root;
+    // Down to the empty link between the items of ranks rank - 1 and rank.
     zt_tree_node **link = &root;
     while (*link != kNull) {
         zt_tree_node *node = *link;
-        int r = compare(item, node->item);
-        if (r == 0) {
-            adjust_path(root, compare, item, -1);
-            free(fresh);
-            return root;
-        }
         node->count++;
-        link = r < 0 ? &node->left : &node->right;
+        const int32_t before = node->left->count;
+        if (rank <= before) {
+            link = &node->left;
+        } else {
+            rank -= before + 1;
+            link = &node->right;
+        }
     }
     *link = fresh;
     return root;
@@ -107,15 +117,8 @@ zt_tree_node *zt_tree_insert(zt_tree_node *root, zt_tree_compare compare, void *
 
 zt_tree_node *zt_tree_find(zt_tree_node *root, zt_tree_compare compare, const void *key)
 {
-    if (!compare)
-        return nullptr;
-    for (zt_tree_node *node = tree_of(root); node != kNull;) {
-        int r = compare(key, node->item);
-        if (r == 0)
-            return node;
-        node = r < 0 ? node->left : node->right;
-    }
-    return nullptr;
+    int32_t rank;
+    return compare ? find_rank(tree_of(root), compare, key, &rank) : nullptr;
 }
 
 zt_tree_node *zt_tree_rotate_right(zt_tree_node *node)
@@ -213,19 +216,27 @@ zt_tree_node *zt_tree_delete(zt_tree_node *root, zt_tree_compare compare, const 
     root = tree_of(root);
     if (!compare)
         return root;
+    int32_t rank;
+    if (!find_rank(root, compare, key, &rank))
+        return root;
+    // Down to the link of the item of that rank.
     zt_tree_node **link = &root;
-    while (*link != kNull) {
+    for (;;) {
         zt_tree_node *node = *link;
-        int r = compare(key, node->item);
-        if (r == 0) {
-            *link = zt_tree_join(node->left, node->right);
-            free(node);
-            return root;
-        }
+        const int32_t before = node->left->count;
+        if (rank == before)
+            break;
         node->count--;
-        link = r < 0 ? &node->left : &node->right;
+        if (rank < before) {
+            link = &node->left;
+        } else {
+            rank -= before + 1;
+            link = &node->right;
+        }
     }
-    adjust_path(root, compare, key, +1);
+    zt_tree_node *node = *link;
+    *link = zt_tree_join(node->left, node->right);
+    free(node);
     return root;
 }
 

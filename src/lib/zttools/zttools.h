@@ -38,8 +38,12 @@ ZT_API int Tcl_ModInit(void *interp);
 #define RESTART_CHECK 1
 #define RESTART_REQUEST 2
 #define RESTART_EVENT 3
-/* The most property groups that one check may carry. */
+/* The most property groups that one check may carry, and the most bytes
+ * that its strings may add up to (their NULs included). restart_get_props
+ * refuses more with EMSGSIZE; a service then sends no reply and closes the
+ * connection, as for any list that cannot be read. */
 #define RESTART_MAX_PROPS 65536u
+#define RESTART_MAX_PROP_BYTES (1024u * 1024u)
 
 typedef struct restart_prop {
     char *str1;
@@ -104,13 +108,17 @@ ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
 #define ZTMSG_MAX_DATA 252
 
 /* A message as the queue carries it: the type (a long, as the kernel has
- * it), then length, sender and data. A receiving buffer is one record. */
+ * it), then length, sender and data. ztmsg_get writes at most
+ * ZTMSG_RECEIVE_SIZE bytes: 264 on i386, where that is the whole record,
+ * and 268 on x86_64, where the record is 272 bytes with 4 bytes of padding
+ * at its end that are never written. One record is always enough. */
 typedef struct ztmsg_message {
     long mtype;          /* positive, chosen by the sender */
     uint32_t length;     /* bytes in data, at most ZTMSG_MAX_DATA */
     int32_t sender_pid;  /* filled in by ztmsg_send */
     char data[ZTMSG_MAX_DATA];
 } ztmsg_message;
+#define ZTMSG_RECEIVE_SIZE (sizeof(long) + 8 + ZTMSG_MAX_DATA)
 
 /* Creates (or finds again) the queue of service name; 0 and its id, or -1. */
 ZT_API int ztmsg_init(const char *name, int *queue_id);
@@ -121,7 +129,10 @@ ZT_API int ztmsg_init(const char *name, int *queue_id);
 ZT_API int ztmsg_get(int queue_id, ztmsg_message *message, int *received, int wait);
 /* Sends message (its sender_pid is set) to service name, without waiting
  * on a full queue; "*" sends to every service and returns 0 whatever the
- * single sends gave. 0 or -1 (EINVAL for a null pointer). */
+ * single sends gave. 0 or -1 (EINVAL for a null pointer). A length above
+ * ZTMSG_MAX_DATA is refused before anything is sent, for one service or
+ * "*": -1, EMSGSIZE, "ztmsg_send: message of %u bytes is longer than 252"
+ * logged at LOG_ERR. */
 ZT_API int ztmsg_send(const char *name, ztmsg_message *message);
 /* Removes the queue; its key directory stays. Always 0. */
 ZT_API int ztmsg_term(int queue_id);
@@ -135,8 +146,9 @@ ZT_API int ztmsg_term(int queue_id);
 /* setpriority of process pid (0: this one); 0 or -1 with errno. */
 ZT_API int set_priority(int pid, int nice_value);
 /* Caps the CPU time at seconds (soft limit; the hard one is raised to it
- * if lower). On failure (negative seconds too) logs "setrlimit failure"
- * at LOG_USER | LOG_ERR and ends the process with status 1. */
+ * if lower). Negative seconds convert to rlim_t as C converts them: -1 is
+ * RLIM_INFINITY, -2 the largest finite limit. On failure logs "setrlimit
+ * failure" at LOG_USER | LOG_ERR and ends the process with status 1. */
 ZT_API int set_cputime_limit(int seconds);
 /* The ids of "nobody", or 65535 when the user database has no such user. */
 ZT_API uint32_t get_nobody_uid(void);
@@ -261,7 +273,7 @@ ZT_API char *zt_buildstr(char *base, const char *format, ...) __attribute__((for
 /* Append to, or prepend to, the heap string *dst (null counts as empty);
  * *dst may move. Return the new *dst, or null when memory runs out (*dst is
  * then unchanged). strnappend takes at most n bytes of src and makes room
- * for all n. */
+ * for all n. src and prefix may point into *dst itself. */
 ZT_API char *strnappend(char **dst, const char *src, size_t n);
 ZT_API char *strappend(char **dst, const char *src);
 ZT_API char *strprepend(char **dst, const char *prefix);
@@ -600,9 +612,12 @@ ZT_API int sifproxyarp(const char *name, uint32_t addr, uint32_t mask);
 /* Withdraws the published entry for addr, on whichever interface with an
  * address holds it; the first argument is not used. 1 done, 0 failed. */
 ZT_API int cifproxyarp(uint32_t unused, uint32_t addr);
-/* Looks up the ARP entry of addr on the interface that req->arp_dev names
- * (the kernel needs one: ENODEV without): req is cleared but for arp_dev
- * and filled by the kernel. 0 done, -1 failed (EINVAL for a null req). */
+/* Looks up the ARP entry of addr into req, which is cleared first (nothing
+ * the caller put there is read). A kernel that needs an interface for the
+ * look-up (Linux: ENODEV) is asked again on each interface with an IPv4
+ * address in turn; the first answer fills req, arp_dev naming the
+ * interface. 0 done; -1 failed with the errno of the first refusal (EINVAL
+ * for a null req). */
 ZT_API int get_arp_info(uint32_t addr, struct arpreq *req);
 /* Issues a routing request (SIOCADDRT, SIOCDELRT) for dst/mask through
  * gateway with exactly these flags (RTF_UP, RTF_GATEWAY, RTF_HOST ...), on
@@ -678,7 +693,7 @@ typedef struct NetRouteInfo {
 } NetRouteInfo;
 
 /* Parses "host DEST GATEWAY" (host in any case) or "WORD DEST MASK
- * GATEWAY". A word that is not an address (inet_aton), or longer than 79
+ * GATEWAY", words separated by any white space (" \t\n\v\f\r"). A word that is not an address (inet_aton), or longer than 79
  * characters, leaves its field as it was; so does a missing gateway of the
  * second form. Words after the fourth are ignored. 0, or -1 for a null
  * argument or fewer than three words. */
@@ -763,8 +778,9 @@ ZT_API list_link *list_push(void *elem, list_link **list);
 ZT_API list_link *list_append(void *elem, list_link **list);
 /* Walks the links from the first (marked ones included) asking placement
  * where elem goes; past the last link it is appended. The placement is not
- * asked on an empty list. The new link, or null for a null handle, an equal
- * element, or when memory runs out (list unchanged). */
+ * asked on an empty list, so it may be null there. The new link, or null for
+ * a null handle, an equal element, a null placement on a list with links, or
+ * when memory runs out (list unchanged). */
 ZT_API list_link *list_insert(void *elem, list_link **list, list_placement_fn placement);
 /* Removes the first unmarked link and returns its element; null for a null
  * handle or when no unmarked link is left. (Outside an iteration that is the
@@ -926,9 +942,9 @@ ZT_API extern const zt_tree_node zt_tree_null;
 #define ZT_TREE_POSTORDER 2 /* left, right, node: the visit may free the node */
 
 /* compare(new item or key sought, item of a node): negative sorts before the
- * node's item, positive after it, 0 equal. Insertion and deletion count on
- * their way down and walk the path a second time to undo that when the item
- * turns out present (insertion) or the key missing (deletion). */
+ * node's item, positive after it, 0 equal. Finding, insertion and deletion
+ * call it once for each node of the key's path, down to the equal item or
+ * an empty subtree; a change then follows the counts back down. */
 typedef int (*zt_tree_compare)(const void *key, const void *item);
 /* Called with each node (not the item); the result is ignored. */
 typedef int (*zt_tree_visit)(zt_tree_node *node, void *arg);
@@ -1002,8 +1018,9 @@ typedef struct ztcq_queue {
 } ztcq_queue;
 
 /* Sets the queue up empty. ZTCQ_ERROR, with nothing allocated, for a null
- * queue, a slot size or capacity below 1 (nothing changes then) or when
- * memory runs out (block and slots stay null). */
+ * queue, a negative slot size, a capacity below 1 (nothing changes then) or
+ * when memory runs out (block and slots stay null). Slots of size 0 carry
+ * only empty items, enqueued in place. */
 ZT_API int ztcq_init(ztcq_queue *queue, int slot_size, int capacity);
 /* Hands out the next free slot through *slot, already counted as an item
  * (discarding the oldest when full); the caller fills data and len. */
@@ -1070,7 +1087,9 @@ ZT_API char *SockBufGetLine(SockBuf *buf);
  * already buffered come out with SockBufGetLine. status may be null. */
 ZT_API char *SockBufReadLine(SockBuf *buf, int *status);
 /* Takes the first n bytes out (0 <= n <= len, else null): the string ends at
- * the first zero byte among them. A zero byte follows the bytes left. */
+ * the first zero byte among them. A zero byte follows the bytes left. For
+ * n = 0 the block must first grow by that byte: without memory for it the
+ * result is null and nothing changes. */
 ZT_API char *SockBufGetStr(SockBuf *buf, int n);
 ZT_API char *SockBufPtr(SockBuf *buf);
 ZT_API int SockBufLen(SockBuf *buf);
@@ -1079,7 +1098,8 @@ ZT_API SockBuf *SockBufReset(SockBuf *buf);
 /* Drops the first n bytes; returns the bytes left. */
 ZT_API int SockBufResetLen(SockBuf *buf, unsigned int n);
 /* Append n bytes (a string without its NUL); n below 1, null bytes or a
- * failed resize change nothing. */
+ * failed resize change nothing. The bytes may lie in the buffer's own block
+ * (from SockBufPtr): they are copied as memmove would. */
 ZT_API void SockBufWrite(SockBuf *buf, const void *bytes, int n);
 ZT_API void SockBufWriteStr(SockBuf *buf, const char *str);
 /* Sends all buffered bytes in one write: 0, and they stay buffered (empty the
