@@ -9,11 +9,12 @@ add_library(zttools::zttools ALIAS zttools)
 add_library(zttools::ztsvc ALIAS ztsvc)
 
 # pkg-config, build tree: PKG_CONFIG_PATH=build/PRESET/pkgconfig.
+get_target_property(zt_svc_binary ztsvc BINARY_DIR)
 foreach(zt_lib zttools ztsvc)
   get_target_property(zt_source ${zt_lib} SOURCE_DIR)
   get_target_property(zt_binary ${zt_lib} BINARY_DIR)
   zt_write_pc(${zt_lib} ${PROJECT_BINARY_DIR}/pkgconfig ${PROJECT_BINARY_DIR} ${zt_binary}
-              ${zt_source} -uninstalled)
+              ${zt_source} -uninstalled ${zt_svc_binary})
 endforeach()
 
 # pkg-config, installed: written when installing, for the prefix chosen then,
@@ -27,7 +28,8 @@ install(CODE "
   foreach(zt_lib zttools ztsvc)
     zt_write_pc(\${zt_lib} ${zt_pc_staging} \${CMAKE_INSTALL_PREFIX}
                 \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}
-                \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR} \"\")
+                \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR} \"\"
+                \${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
   endforeach()")
 install(FILES ${zt_pc_staging}/zttools.pc ${zt_pc_staging}/ztsvc.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

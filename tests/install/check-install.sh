@@ -53,6 +53,11 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 # shellcheck disable=SC2046
 build_c -o "$scratch/svc-pc" "$here/svc.c" $(pkg-config --cflags --libs zttools ztsvc)
 run pkg-config "$scratch/svc-pc" "$libdir"
+# A service that calls only zttools.h names zttools alone.
+printf '#include <zttools.h>\nint main(void) { return Zttools_Init(NULL); }\n' >"$scratch/only.c"
+# shellcheck disable=SC2046
+build_c -o "$scratch/only" "$scratch/only.c" $(pkg-config --cflags --libs zttools) ||
+    fail "a program of zttools alone does not link with pkg-config zttools"
 
 # find_package, installed.
 cmake -S "$here" -B "$scratch/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
@@ -65,12 +70,15 @@ run find_package "$scratch/consumer/svc" "$libdir"
 export PKG_CONFIG_PATH="$build/pkgconfig"
 # shellcheck disable=SC2046
 build_c -o "$scratch/svc-uninstalled" "$here/svc.c" $(pkg-config --cflags --libs zttools ztsvc)
+# shellcheck disable=SC2046
+build_c -o "$scratch/only-uninstalled" "$scratch/only.c" $(pkg-config --cflags --libs zttools) ||
+    fail "a program of zttools alone does not link with pkg-config zttools-uninstalled"
 run uninstalled "$scratch/svc-uninstalled" "$(pkg-config --variable=libdir zttools)" \
     "$(pkg-config --variable=libdir ztsvc)"
 
 # Under /usr: plain system directories, which pkg-config leaves out.
 DESTDIR=$scratch/staging cmake --install "$build" --prefix /usr >/dev/null
-export PKG_CONFIG_PATH="$scratch/staging${libdir#"$prefix"}/pkgconfig"
+export PKG_CONFIG_PATH="$scratch/staging/usr${libdir#"$prefix"}/pkgconfig"
 flags=$(pkg-config --cflags --libs zttools ztsvc)
 [ "$(echo $flags)" = "-lzttools -lztsvc" ] || fail "installed under /usr, pkg-config gives: $flags"
 echo "under /usr: $flags"
