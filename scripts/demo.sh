@@ -23,11 +23,15 @@ if [ "${1:-}" != "--steps" ]; then
     { cmake --build --preset release --target demo_service ztrestart ztcmd ztmsg >"$log" 2>&1 &&
           echo ok >>"$log"; } &
     builder=$!
-    # Progress: the build's step counter every few seconds.
+    # Progress: the build's step counter, every few seconds when it moved.
+    shown=""
     while kill -0 "$builder" 2>/dev/null; do
         sleep 3
         progress=$(grep -o '^\[[0-9]*/[0-9]*\]' "$log" | tail -n 1)
-        [ -n "$progress" ] && echo "demo:   build step $progress"
+        if [ -n "$progress" ] && [ "$progress" != "$shown" ]; then
+            echo "demo:   build step $progress"
+            shown=$progress
+        fi
     done
     wait "$builder" || true
     if [ "$(tail -n 1 "$log")" != ok ]; then
