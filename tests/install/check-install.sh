@@ -1,10 +1,10 @@
 #!/bin/sh
 # check-install.sh BUILD-DIR C-COMPILER C-FLAGS [EMULATOR...]
 # Installs the build into a scratch prefix and builds the C service svc.c,
-# which calls both libraries, three ways: with pkg-config from the installed
-# files, with find_package(zttools) from the installed CMake package, and
-# with pkg-config from the build tree (the -uninstalled files); each is run
-# in a private /tmp. An install under /usr (into a staging directory) must
+# which calls both libraries, four ways: with pkg-config from the installed
+# files, with find_package(zttools) from the installed CMake package, with
+# add_subdirectory of the source tree, and with pkg-config from the build
+# tree (the -uninstalled files); each is run in a private /tmp. An install under /usr (into a staging directory) must
 # give pkg-config plain system directories.
 set -eu
 build=$(cd "$1" && pwd) cc=$2 cflags=$3
@@ -65,6 +65,18 @@ cmake -S "$here" -B "$scratch/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
     fail "find_package(zttools) failed"
 cmake --build "$scratch/consumer" >/dev/null || fail "the find_package build failed"
 run find_package "$scratch/consumer/svc" "$libdir"
+
+# add_subdirectory of the source tree: the same targets, no tools or tests
+# (when asked: it builds the libraries once more).
+[ -z "${ZT_CHECK_SUBDIRECTORY:-}" ] || {
+cmake -S "$here" -B "$scratch/subdirectory" -G Ninja -DZT_SOURCE_DIR="$here/../.." \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" \
+    -DCMAKE_CXX_FLAGS="$cflags" >"$scratch/subdirectory.log" 2>&1 ||
+    fail "add_subdirectory: $(cat "$scratch/subdirectory.log")"
+cmake --build "$scratch/subdirectory" --target svc >/dev/null || fail "the add_subdirectory build failed"
+run add_subdirectory "$scratch/subdirectory/svc" "$scratch/subdirectory/zttools/src/lib/zttools" \
+    "$scratch/subdirectory/zttools/src/lib/ztsvc"
+}
 
 # pkg-config, build tree.
 export PKG_CONFIG_PATH="$build/pkgconfig"
