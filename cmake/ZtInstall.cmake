@@ -45,8 +45,22 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zttoolsConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/zttoolsConfig.cmake
         ${PROJECT_BINARY_DIR}/zttoolsConfigVersion.cmake DESTINATION ${zt_cmake_dir})
 
-# Manual pages (those of the tools only with the tools).
+# Manual pages (those of the tools only with the tools), and one link page
+# for each name that a section-3 page documents, so that `man restart_accept`
+# shows zttools_restart(3).
 if(PROJECT_IS_TOP_LEVEL)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/man/ DESTINATION ${CMAKE_INSTALL_MANDIR}
           FILES_MATCHING PATTERN "*.[1-9]")
+  set(zt_links ${PROJECT_BINARY_DIR}/man-links)
+  file(REMOVE_RECURSE ${zt_links})
+  file(GLOB zt_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/man3/*.3)
+  foreach(zt_page ${zt_pages})
+    get_filename_component(zt_page_name ${zt_page} NAME)
+    file(STRINGS ${zt_page} zt_names REGEX "^\\.Nm [A-Za-z0-9_]+( ,)?$")
+    foreach(zt_name ${zt_names})
+      string(REGEX REPLACE "^\\.Nm ([A-Za-z0-9_]+).*" "\\1" zt_name "${zt_name}")
+      file(WRITE ${zt_links}/${zt_name}.3 ".so man3/${zt_page_name}\n")
+    endforeach()
+  endforeach()
+  install(DIRECTORY ${zt_links}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 endif()

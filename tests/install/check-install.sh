@@ -37,7 +37,7 @@ pc=$(find "$prefix" -name zttools.pc)
 [ -n "$pc" ] || fail "zttools.pc not installed"
 libdir=$(dirname "$(dirname "$pc")")
 for file in include/zttools.h include/ztsvc.h share/man/man7/zttools.7 \
-        share/man/man3/zttools_restart.3 "${libdir#"$prefix/"}/cmake/zttools/zttoolsConfig.cmake"; do
+        share/man/man3/zttools_restart.3 share/man/man3/restart_accept.3 "${libdir#"$prefix/"}/cmake/zttools/zttoolsConfig.cmake"; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 case $libdir in
