@@ -70,7 +70,7 @@ run find_package "$scratch/consumer/svc" "$libdir"
 # (when asked: it builds the libraries once more).
 [ -z "${ZT_CHECK_SUBDIRECTORY:-}" ] || {
 cmake -S "$here" -B "$scratch/subdirectory" -G Ninja -DZT_SOURCE_DIR="$here/../.." \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" \
+    -DCMAKE_BUILD_TYPE=None -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" \
     -DCMAKE_CXX_FLAGS="$cflags" >"$scratch/subdirectory.log" 2>&1 ||
     fail "add_subdirectory: $(cat "$scratch/subdirectory.log")"
 cmake --build "$scratch/subdirectory" --target svc >/dev/null || fail "the add_subdirectory build failed"
