@@ -1,14 +1,17 @@
 #!/bin/sh
 # check-install.sh BUILD-DIR C-COMPILER C-FLAGS [EMULATOR...]
 # Installs the build into a scratch prefix and builds the C service svc.c,
-# which calls both libraries, four ways: with pkg-config from the installed
-# files, with find_package(zttools) from the installed CMake package, with
-# add_subdirectory of the source tree, and with pkg-config from the build
-# tree (the -uninstalled files); each is run in a private /tmp. An install under /usr (into a staging directory) must
-# give pkg-config plain system directories.
+# which calls both libraries, three or four ways: with pkg-config from the
+# installed files, with find_package(zttools) from the installed CMake
+# package, with pkg-config from the build tree (the -uninstalled files) and,
+# when ZT_CHECK_SUBDIRECTORY is set, with add_subdirectory of the source
+# tree; each is run in a private /tmp, under EMULATOR when one is given. An
+# install under /usr (into a staging directory) must give pkg-config plain
+# system directories.
 set -eu
 build=$(cd "$1" && pwd) cc=$2 cflags=$3
 shift 3
+emulator="$*"
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d "$build/install-check.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -29,7 +32,6 @@ run() {
         sh ${emulator:+$emulator} "$program") || fail "$name: the service failed: $out"
     echo "$name: $out"
 }
-emulator="$*"
 
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -37,7 +39,8 @@ pc=$(find "$prefix" -name zttools.pc)
 [ -n "$pc" ] || fail "zttools.pc not installed"
 libdir=$(dirname "$(dirname "$pc")")
 for file in include/zttools.h include/ztsvc.h share/man/man7/zttools.7 \
-        share/man/man3/zttools_restart.3 share/man/man3/restart_accept.3 "${libdir#"$prefix/"}/cmake/zttools/zttoolsConfig.cmake"; do
+        share/man/man3/zttools_restart.3 share/man/man3/restart_accept.3 \
+        "${libdir#"$prefix/"}/cmake/zttools/zttoolsConfig.cmake"; do
     [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 case $libdir in
@@ -66,17 +69,16 @@ cmake -S "$here" -B "$scratch/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
 cmake --build "$scratch/consumer" >/dev/null || fail "the find_package build failed"
 run find_package "$scratch/consumer/svc" "$libdir"
 
-# add_subdirectory of the source tree: the same targets, no tools or tests
-# (when asked: it builds the libraries once more).
-[ -z "${ZT_CHECK_SUBDIRECTORY:-}" ] || {
-cmake -S "$here" -B "$scratch/subdirectory" -G Ninja -DZT_SOURCE_DIR="$here/../.." \
-    -DCMAKE_BUILD_TYPE=None -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" \
-    -DCMAKE_CXX_FLAGS="$cflags" >"$scratch/subdirectory.log" 2>&1 ||
-    fail "add_subdirectory: $(cat "$scratch/subdirectory.log")"
-cmake --build "$scratch/subdirectory" --target svc >/dev/null || fail "the add_subdirectory build failed"
-run add_subdirectory "$scratch/subdirectory/svc" "$scratch/subdirectory/zttools/src/lib/zttools" \
-    "$scratch/subdirectory/zttools/src/lib/ztsvc"
-}
+# add_subdirectory of the source tree: the same targets, no tools or tests.
+# It builds the libraries once more (unoptimised: they are only run once).
+if [ -n "${ZT_CHECK_SUBDIRECTORY:-}" ]; then
+    sub=$scratch/subdirectory
+    cmake -S "$here" -B "$sub" -G Ninja -DZT_SOURCE_DIR="$here/../.." -DCMAKE_BUILD_TYPE=None \
+        -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cflags" \
+        >"$sub.log" 2>&1 || fail "add_subdirectory: $(cat "$sub.log")"
+    cmake --build "$sub" --target svc >/dev/null || fail "the add_subdirectory build failed"
+    run add_subdirectory "$sub/svc" "$sub/zttools/src/lib/zttools" "$sub/zttools/src/lib/ztsvc"
+fi
 
 # pkg-config, build tree.
 export PKG_CONFIG_PATH="$build/pkgconfig"
