@@ -8,7 +8,10 @@
  *
  * Conventions: heap results come from malloc and are released with free by
  * the caller; IPv4 addresses are in network byte order unless a function
- * says otherwise; every function runs on the caller's thread. */
+ * says otherwise; every function runs on the caller's thread.
+ *
+ * The manual: zttools(7) for the whole library and its wire formats, and
+ * the page each family's banner names. */
 #ifndef ZTTOOLS_H
 #define ZTTOOLS_H
 
