@@ -6,6 +6,9 @@ function(zt_shared_library target)
                          $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
   target_link_options(${target} PRIVATE -nodefaultlibs)
   target_link_libraries(${target} PRIVATE c gcc)
+  # Debug information describes the interface's types to the ABI check
+  # (abidiff), in every build type.
+  target_compile_options(${target} PRIVATE -g)
   if(NOT ZT_SANITIZE)
     target_link_options(${target} PRIVATE -Wl,-z,defs)
   endif()

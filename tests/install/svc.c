@@ -1,5 +1,6 @@
 /* A service built the way appliance services build: with the installed
- * header and pkg-config. It serves one restart request of its own. */
+ * headers alone. It serves one restart request of its own, through both
+ * libraries. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -8,6 +9,10 @@
 
 #include <zttools.h>
 #include <ztsvc.h>
+
+#if ZTTOOLS_VERSION_MAJOR != 1
+#error "zttools.h is not of version 1"
+#endif
 
 static int check(const char *a, const char *b, const char *c, void *ctx)
 {
@@ -45,6 +50,6 @@ int main(void)
     int status;
     waitpid(child, &status, 0);
     restart_del("installed");
-    printf("installed library answered %d\n", result);
+    printf("zttools %s answered %d\n", ZTTOOLS_VERSION, result);
     return result == 3 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 // Command server: one local socket per service under /tmp/ztcmd that
 // answers one text command per connection.
+// Its contract: ztsvc.h and the manual page zttools(7).
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>

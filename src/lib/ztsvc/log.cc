@@ -1,4 +1,5 @@
 // Diagnostic traces: the process's default log, its level and its sink.
+// Its contract: ztsvc.h and the manual page zttools(7).
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>

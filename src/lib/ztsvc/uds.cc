@@ -1,4 +1,5 @@
 // Local-socket transport: whole messages with a 32-bit id over stream sockets.
+// Its contract: ztsvc.h and the manual page zttools(7).
 #include <errno.h>
 #include <poll.h>
 #include <stdlib.h>

@@ -2,6 +2,7 @@
 // count and a null slot after the last element, so that services can walk it
 // like a null-terminated list as well. The vector never has spare capacity:
 // each push grows it by one slot.
+// Its contract: zttools.h and the manual page zttools_array(3).
 #include <stdlib.h>
 #include <string.h>
 

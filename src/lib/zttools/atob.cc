@@ -3,6 +3,7 @@
 // place in one pass; the decoder keeps its place inside a group in the
 // caller's state record, so that text may arrive in pieces, and obeys the
 // control letters "c" (end), "d" (abort) and "e" (restart the group).
+// Its contract: zttools.h and the manual page zttools_atob(3).
 #include <limits.h>
 #include <string.h>
 

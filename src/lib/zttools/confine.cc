@@ -2,6 +2,7 @@
 // its CPU time, a private empty directory as its root and the unprivileged
 // user "nobody"; with them the one-call signal handler installation and a
 // small random-number function.
+// Its contract: zttools.h and the manual page zttools_confine(3).
 #include <errno.h>
 #include <pwd.h>
 #include <signal.h>

@@ -2,6 +2,7 @@
 // first in, first out. It never refuses an item; a full queue gives up its
 // oldest one. All storage is allocated once, by ztcq_init, so queueing never
 // allocates and every operation takes constant time apart from the copies.
+// Its contract: zttools.h and the manual page zttools_cqueue(3).
 #include <stdlib.h>
 #include <string.h>
 

@@ -2,6 +2,7 @@
 // string with unprintable bytes spelled out, or a table of four bytes per
 // row) or as text in one static buffer that a caller can put into a log
 // record without allocating.
+// Its contract: zttools.h and the manual page zttools_dump(3).
 #include <ctype.h>
 #include <stdio.h>
 #include <string.h>

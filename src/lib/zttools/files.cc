@@ -2,6 +2,7 @@
 // making sure one exists, one-letter path tests in the manner of a shell's,
 // creating a directory path with its missing parents, and splitting a path
 // into its directory and its last component.
+// Its contract: zttools.h and the manual page zttools_files(3).
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>

@@ -4,6 +4,7 @@
 // rides on the list's iteration guard, so that callbacks walking a bucket
 // may delete entries of it. The ready-made hash, index and compare
 // callbacks close the file.
+// Its contract: zttools.h and the manual page zttools_hash(3).
 #include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>

@@ -3,6 +3,7 @@
 // the transparent-proxy convention, and text over raw descriptors: one-write
 // formatted output, line splitting through a buffer the caller owns, the
 // first word of a string, and zero-filled data views.
+// Its contract: zttools.h and the manual page zttools_io(3).
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>

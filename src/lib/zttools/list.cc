@@ -3,6 +3,7 @@
 // the list is being walked: the first link counts the iterations in
 // progress, a removal during one only marks the link, and the call that ends
 // the outermost iteration unlinks and frees the marked links.
+// Its contract: zttools.h and the manual page zttools_list(3).
 #include <stdlib.h>
 
 #include "zttools.h"

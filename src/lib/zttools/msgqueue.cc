@@ -3,6 +3,7 @@
 // directory under "/tmp/ztmsg/" and the queue's key is derived from that
 // directory, so a sender needs nothing but the name (or "*" for every
 // service that has a queue).
+// Its contract: zttools.h and the manual page zttools_msgqueue(3).
 #include <dirent.h>
 #include <errno.h>
 #include <string.h>

@@ -8,6 +8,7 @@
 //
 // Process-wide state, unlocked: the control socket, the interface name of
 // the last selected route and the drop-in state.
+// Its contract: zttools.h and the manual page zttools_netif(3).
 #include <arpa/inet.h>
 #include <ctype.h>
 #include <errno.h>

@@ -2,6 +2,7 @@
 // a peer connects, sends one request (a property check, a restart request or
 // an event) and gets one 8-byte reply. This file holds the serving side and
 // the property transfer that both sides share.
+// Its contract: zttools.h and the manual page zttools_restart(3).
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>

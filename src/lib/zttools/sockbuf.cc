@@ -4,6 +4,7 @@
 // given length; as an output buffer it collects bytes and sends them in one
 // write. The block always has exactly the size needed, and what is taken
 // from the front is closed up at once. The socket stays the caller's.
+// Its contract: zttools.h and the manual page zttools_sockbuf(3).
 #include <errno.h>
 #include <limits.h>
 #include <stdint.h>

@@ -2,6 +2,7 @@
 // text apart into tokens and words, validating it, matching patterns and
 // signatures, reading number ranges, substituting tags, bit sets written as
 // text, and address text.
+// Its contract: zttools.h and the manual page zttools_str(3).
 #include <arpa/inet.h>
 #include <ctype.h>
 #include <errno.h>

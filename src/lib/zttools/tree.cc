@@ -5,6 +5,7 @@
 //
 // Everything that follows a path down the tree does it in a loop, so only
 // the balance (log2 of the count deep) and the walks recurse.
+// Its contract: zttools.h and the manual page zttools_tree(3).
 #include <stdlib.h>
 
 #include "zttools.h"

@@ -8,7 +8,10 @@
  *
  * Conventions: heap results come from malloc and are released with free by
  * the caller; IPv4 addresses are in network byte order unless a function
- * says otherwise; every function runs on the caller's thread. */
+ * says otherwise; every function runs on the caller's thread.
+ *
+ * The manual: zttools(7) for the whole library and its wire formats, and
+ * the page each family's banner names. */
 #ifndef ZTTOOLS_H
 #define ZTTOOLS_H
 
@@ -25,13 +28,20 @@ extern "C" {
 
 #define ZT_API __attribute__((visibility("default")))
 
-/* ---- module frame ----------------------------------------------------- */
+/* The library's version: the major number is the soname's (libzttools.so.1),
+ * a new minor number adds to the interface, a new patch number changes none. */
+#define ZTTOOLS_VERSION_MAJOR 1
+#define ZTTOOLS_VERSION_MINOR 0
+#define ZTTOOLS_VERSION_PATCH 0
+#define ZTTOOLS_VERSION "1.0.0"
+
+/* ---- module frame: module.cc, zttools_module(3) ------------------------- */
 
 /* Tcl extension entry points ("load libzttools.so Zttools"): return 0. */
 ZT_API int Zttools_Init(void *interp);
 ZT_API int Tcl_ModInit(void *interp);
 
-/* ---- restart notifications -------------------------------------------- */
+/* ---- restart notifications: restart.cc, zttools_restart(3) -------------- */
 
 #define RESTART_UDS_DIR "/tmp/restart_uds"
 #define RESTART_PROTOCOL_ID 0x00010001u
@@ -60,17 +70,54 @@ typedef int (*restart_request_handler)(void *ctx);
 /* Returns the result sent back to the peer. */
 typedef int (*restart_event_handler)(uint32_t code, void *args, void *ctx);
 
+/* The listening socket of service name at RESTART_UDS_DIR "/" NAME (mode
+ * 0700), the directory made (0700) when missing: the descriptor, or -1
+ * with errno: EINVAL for a null or empty name or one with a slash, ENOTDIR
+ * when the directory is another kind of file, EACCES when its owner has no
+ * access to it, else that of stat, mkdir, malloc or the transport. */
 ZT_API int restart_server(const char *name);
+/* Accepts one connection on listen_fd, reads its request (passing read_arg
+ * to the transport for the request and an event's argument block), calls
+ * the handler of its type, sends the 8-byte reply and closes the
+ * connection. A check is answered with the last 0 or 1 that check_handler
+ * gave over its properties (2 when none did, or for no property); a
+ * restart request with 3 when request_handler returned 3, else 4; an event
+ * with event_handler's result (2 without one). 0 when served; -1 with
+ * errno otherwise, most failures with a LOG_ERR syslog record: EINVAL
+ * (null check_handler or request_handler: nothing accepted), EPROTO (a
+ * message id other than RESTART_PROTOCOL_ID), EBADRQC (an unknown type),
+ * EBADMSG (a request shorter than 8 bytes, a property string without its
+ * NUL or a value shorter than 4 bytes), EMSGSIZE (more than
+ * RESTART_MAX_PROPS properties), or the transport's errno. No reply is sent
+ * for a rejected request. A failed check reply is logged but returns 0. */
 ZT_API int restart_accept(int listen_fd, restart_check_handler check_handler,
                           restart_request_handler request_handler,
                           restart_event_handler event_handler, uint32_t read_arg, void *ctx);
+/* Reads count property groups from the connection fd (four messages each:
+ * str1, str2, str3 with their NULs, empty for a null string, and a 4-byte
+ * value) into a new list of count records, released with
+ * restart_free_props. Null with errno on a failed read (EBADMSG for a
+ * malformed message, EMSGSIZE above RESTART_MAX_PROPS) or allocation; a
+ * peer that ends the connection early leaves the records not yet read
+ * zero-filled. */
 ZT_API restart_prop *restart_get_props(int fd, uint32_t count);
+/* Frees the strings of the first count records and the list; null does
+ * nothing, a count below 1 frees only the list. */
 ZT_API void restart_free_props(restart_prop *list, int count);
+/* Sends the four messages of one property group, each tagged with id
+ * (RESTART_PROTOCOL_ID for this protocol): 0, or -1 with errno at the first
+ * failed write (EINVAL for a null prop). */
 ZT_API int restart_send_prop(int fd, const restart_prop *prop, uint32_t id);
+/* Closes a connection or listening socket through the transport and
+ * returns its result; a negative fd is returned unchanged. */
 ZT_API int restart_close(int fd);
+/* Removes the socket file of service name (a missing one is no error): 0,
+ * or -1 with the directory's errno as for restart_server, EINVAL for a name
+ * with a slash, or ENOMEM (with an error trace). A null or empty name
+ * removes nothing and gives 0. */
 ZT_API int restart_del(const char *name);
 
-/* ---- daemon event loop ------------------------------------------------ */
+/* ---- daemon event loop: ztuds_daemon.cc, zttools_daemon(3) -------------- */
 
 /* Called when the idle interval has run out; non-zero ends the loop. */
 typedef int (*ztuds_idle_handler)(void *ctx);
@@ -99,7 +146,7 @@ ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
                         restart_event_handler event_handler, ztuds_fdset_hook fdset_hook,
                         ztuds_fd_handler fd_handler);
 
-/* ---- message queues --------------------------------------------------- */
+/* ---- message queues: msgqueue.cc, zttools_msgqueue(3) ------------------- */
 
 /* A receiving service's queue is keyed by the directory ZTMSG_DIR NAME,
  * created by ztmsg_init; "*" as a destination sends to every service with
@@ -137,7 +184,7 @@ ZT_API int ztmsg_send(const char *name, ztmsg_message *message);
 /* Removes the queue; its key directory stays. Always 0. */
 ZT_API int ztmsg_term(int queue_id);
 
-/* ---- confinement, signals, random numbers ----------------------------- */
+/* ---- confinement, signals, random numbers: confine.cc, zttools_confine(3) ---- */
 
 /* A service's sandbox is ZT_SANDBOX_ROOT "/" NAME, made new by
  * enter_sandbox_dir. Failures are logged at LOG_USER | LOG_DEBUG. */
@@ -169,7 +216,7 @@ ZT_API int SimpleSigAction(int sig, void (*handler)(int));
  * when n is below 1. */
 ZT_API int randint(int n);
 
-/* ---- files and paths -------------------------------------------------- */
+/* ---- files and paths: files.cc, zttools_files(3) ------------------------ */
 
 /* The size of a regular file or a block device: 0 and the size, or -1 with
  * size 0 (errno 0 for a bad descriptor, ENOENT for another kind of file,
@@ -198,7 +245,7 @@ ZT_API int zt_dirname(const char *path, char **dir);
  * string, or -1. */
 ZT_API int zt_basename(const char *path, char sep, char **base);
 
-/* ---- pointer arrays --------------------------------------------------- */
+/* ---- pointer arrays: array.cc, zttools_array(3) ------------------------- */
 
 /* A growable vector of pointer-sized values (pointers the caller owns, or
  * integers stored in their place). When elems is not null it has exactly
@@ -228,6 +275,7 @@ typedef int (*ArrayEnumFn)(Array *array, void *element);
 ZT_API Array *ArrayNew(Array *array);
 /* Releases the vector and empties the record (not freed, nor the elements). */
 ZT_API void ArrayDelete(Array *array);
+/* The number of elements (0 for null). */
 ZT_API uint32_t ArrayNumElements(const Array *array);
 /* The element at index, a negative index counting from the end (-1 is the
  * last); null out of range. */
@@ -259,7 +307,7 @@ ZT_API void ArraySort(Array *array, int (*cmp)(const void *, const void *));
  * remove elements. */
 ZT_API void ArrayEnum(Array *array, ArrayEnumFn fn);
 
-/* ---- strings: building, words, patterns, address text ----------------- */
+/* ---- strings: building, words, patterns, address text: str.cc, zttools_str(3) ---- */
 
 /* Where a string argument is required, a null one does nothing and gives
  * null (or 0, or -1, as each function says). */
@@ -401,7 +449,7 @@ ZT_API char *FormatSockaddr(const struct sockaddr_in *sa);
  * null record compares equal to another null and below any record. */
 ZT_API int CmpSockaddr(const struct sockaddr_in *a, const struct sockaddr_in *b);
 
-/* ---- diagnostic dumps ------------------------------------------------- */
+/* ---- diagnostic dumps: dump.cc, zttools_dump(3) ------------------------- */
 
 /* Debugging aids. A byte counts as printable by isprint (space included) or
  * as visible by isgraph (space excluded), taken as unsigned.
@@ -430,7 +478,7 @@ ZT_API const char *DumpBufAsStr(const void *buf, int len, uint8_t mode);
 /* DumpBufAsStr of the string in text mode (null: length 0). */
 ZT_API const char *DumpAsciiAsStr(const char *s);
 
-/* ---- atob codec ------------------------------------------------------- */
+/* ---- atob codec: atob.cc, zttools_atob(3) ------------------------------- */
 
 /* Binary data as printable text without spaces: every three bytes become
  * four characters from '!' (33) to '`' (96). The text ends with a
@@ -465,7 +513,7 @@ ZT_API int atobEncode(char *buf, int len, char term);
  * they decode by the same rule, their code minus 33 taken modulo 256. */
 ZT_API int atobDecode(ATOB_State *state, char *buf, int *len);
 
-/* ---- sockets and descriptor I/O --------------------------------------- */
+/* ---- sockets and descriptor I/O: io.cc, zttools_io(3) ------------------- */
 
 /* IPv4 sockets of every kind the services use, local sockets at a path,
  * and text over raw descriptors. Descriptors are ints, -1 on failure; the
@@ -580,7 +628,7 @@ ZT_API DataView *DataViewNew(DataView *view, size_t size);
 /* Frees view's block (not the record, and data is left as it was). */
 ZT_API void DataViewDelete(DataView *view);
 
-/* ---- interfaces, routes, roles and ARP -------------------------------- */
+/* ---- interfaces, routes, roles and ARP: netif.cc, zttools_netif(3) ------ */
 
 /* The platform's request records, from <net/route.h> and <net/if_arp.h>. */
 struct rtentry;
@@ -734,7 +782,7 @@ ZT_API int arp_send(int fd, const char *ifname, uint16_t op, uint32_t target_ip,
  * -1 on failure (EINVAL for a null ifname). */
 ZT_API int arp_req(int fd, uint32_t target_ip, uint32_t sender_ip, const char *ifname);
 
-/* ---- linked list ------------------------------------------------------ */
+/* ---- linked list: list.cc, zttools_list(3) ------------------------------ */
 
 /* A doubly linked list of caller-owned elements, which it never copies,
  * looks at or frees. There is no list record: the caller keeps a pointer to
@@ -828,7 +876,7 @@ ZT_API list_link *list_next(list_link *link);
 ZT_API void list_iter_set(list_link *link);
 ZT_API void list_iter_clear(list_link **list);
 
-/* ---- hash table ------------------------------------------------------- */
+/* ---- hash table: hash.cc, zttools_hash(3) ------------------------------- */
 
 /* A chained hash table of caller-owned keys and data, with a bucket count
  * fixed at creation (no growth: create large tables with a fitting count).
@@ -912,7 +960,7 @@ ZT_API int hash_intcmp(const void *a, const void *b);
 ZT_API int hash_mult_func(int hash, int count, list_link **buckets);
 ZT_API int hash_double_func(int hash, int count, list_link **buckets);
 
-/* ---- balanced tree ---------------------------------------------------- */
+/* ---- balanced tree: tree.cc, zttools_tree(3) ---------------------------- */
 
 /* An ordered tree of caller-owned items. Every node counts the nodes of its
  * subtree, so the node of any rank (0-based position in sorted order) can be
@@ -990,7 +1038,7 @@ ZT_API void zt_tree_iter(zt_tree_node *root, zt_tree_visit visit, int order, voi
 ZT_API void zt_tree_dump(zt_tree_node *root, zt_tree_print print, int order, FILE *stream,
                          int indent);
 
-/* ---- circular queue --------------------------------------------------- */
+/* ---- circular queue: cqueue.cc, zttools_cqueue(3) ----------------------- */
 
 /* A ring of capacity fixed-size slots passing byte records first in, first
  * out. It never refuses an item: when full, a new item discards the oldest.
@@ -1049,7 +1097,7 @@ ZT_API int ztcq_get_size(const ztcq_queue *queue);
  * peeking and copying give ZTCQ_ERROR. */
 ZT_API void ztcq_destroy(ztcq_queue *queue);
 
-/* ---- socket buffer ---------------------------------------------------- */
+/* ---- socket buffer: sockbuf.cc, zttools_sockbuf(3) ---------------------- */
 
 /* A growable byte buffer on one socket, for input (whatever is pending,
  * never waiting, handed out as lines or pieces) or output (bytes collected
@@ -1072,6 +1120,7 @@ typedef struct SockBuf {
 ZT_API SockBuf *SockBufNew(SockBuf *buf);
 /* Frees the block and the record, which must come from SockBufNew(NULL). */
 ZT_API void SockBufDelete(SockBuf *buf);
+/* Ties buf to sock (the buffered bytes stay) and returns buf. */
 ZT_API SockBuf *SockBufSetSocket(SockBuf *buf, int sock);
 /* Appends what the socket has pending (FIONREAD), at most max bytes when max
  * is above 0: SOCKBUF_NODATA when nothing is pending, so it never waits. On
@@ -1091,6 +1140,8 @@ ZT_API char *SockBufReadLine(SockBuf *buf, int *status);
  * n = 0 the block must first grow by that byte: without memory for it the
  * result is null and nothing changes. */
 ZT_API char *SockBufGetStr(SockBuf *buf, int n);
+/* The buffered bytes (null before the first read or write) and their
+ * number, in place: nothing is taken out. */
 ZT_API char *SockBufPtr(SockBuf *buf);
 ZT_API int SockBufLen(SockBuf *buf);
 /* Empties the buffer, keeping its block. */

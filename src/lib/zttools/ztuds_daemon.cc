@@ -3,6 +3,7 @@
 // run, calls the idle handler on time, waits in one select per pass on both
 // sockets and on the caller's descriptors, serves what is ready, and shuts
 // both sockets down on every way out.
+// Its contract: zttools.h and the manual page zttools_daemon(3).
 #include <errno.h>
 #include <string.h>
 #include <sys/select.h>
