@@ -142,9 +142,10 @@ struct arpreq proxy_entry(uint32_t addr)
 }
 
 // Repeats an ARP-table request that the kernel would not grant without an
-// interface on each interface that has an IPv4 address, named in arp_dev,
-// until one is granted. false when none is (or there is no list), with errno
-// as the request without an interface left it.
+// interface on each interface that has an IPv4 address (the list of the
+// control socket has only those), named in arp_dev, until one is granted.
+// false when none is (or there is no list), with errno as the request
+// without an interface left it.
 bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
 {
     zt::SavedErrno first_refusal;
@@ -152,8 +153,6 @@ bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
     if (!list.fetch(fd))
         return false;
     for (const struct ifreq &candidate : list) {
-        if (candidate.ifr_addr.sa_family != AF_INET)
-            continue;
         memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
         if (ioctl(fd, request, entry) == 0)
             return true;
