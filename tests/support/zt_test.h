@@ -43,6 +43,8 @@ struct TraceRecord {
     int line;
     std::string function;
     std::string message;
+    std::string time;  // as written, e.g. "2026-12-08T01:23:45.123456Z"
+    int pid = -1;
 };
 
 // Sends diagnostic traces to a private file for the capture's lifetime and
