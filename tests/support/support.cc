@@ -174,6 +174,11 @@ std::vector<TraceRecord> TraceCapture::take()
         text.append(chunk, n);
         consumed_ += n;
     }
+    return parse_traces(text);
+}
+
+std::vector<TraceRecord> parse_traces(const std::string &text)
+{
     std::vector<TraceRecord> records;
     size_t start = 0;
     while (start < text.size()) {

@@ -65,6 +65,9 @@ private:
     off_t consumed_ = 0;
 };
 
+// The trace records of a sink's text (a ZTLOG_FILE, say), line by line.
+std::vector<TraceRecord> parse_traces(const std::string &text);
+
 // Number of descriptors this process has open.
 int open_fd_count();
 

@@ -96,7 +96,9 @@ int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
     while (done < size) {
         if (wait_ready(fd, POLLOUT, deadline) < 0)
             return -1;
-        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done, MSG_NOSIGNAL);
+        // Never blocks inside send, where no deadline holds.
+        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
