@@ -14,22 +14,40 @@
  *   - answers every datagram on the local socket DEMO_DGRAM_DIR/NAME with
  *     "pong " and the datagram's text;
  *   - answers "stop", "stats" and "config" on its command server;
+ *   - reloads its configuration on SIGHUP, logs its statistics on SIGUSR1,
+ *     reaps children on SIGCHLD;
  *   - ends on "stop", SIGTERM or SIGINT with status 0.
  * --sandbox confines it after start-up, once its sockets and queue are
- * open: a new root under the sandbox directory and the user "nobody".
+ * open: a new root under the sandbox directory and the user "nobody", to
+ * whom it gives its queue first so that messages still reach it.
+ *
+ * Signals. ztuds_daemon counts a wait that a signal interrupts as a failed
+ * one and ends after MAX_ERRORS of them in a row, so a service whose signal
+ * handlers interrupt the wait dies of a burst of harmless signals. This one
+ * blocks the signals it takes for its whole life and reads them from a
+ * signalfd that the loop watches like any other descriptor: a signal never
+ * interrupts anything, and a storm of them only makes the loop busier.
+ *
+ * A second start under the name of a running service changes nothing of
+ * the running one: it sees that service's command or restart socket answer
+ * and ends with status 1 before it opens anything. At the end the service
+ * removes only what it made itself.
  *
  * The configuration has one property per line, "STR1 STR2 STR3" ("-" for
  * an absent string, "*" for any string, "#" starts a comment). It is read
  * through a descriptor kept open, so that a reload works in the sandbox. */
-#define _GNU_SOURCE /* pipe2 */
+#define _GNU_SOURCE
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/msg.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -58,7 +76,8 @@ typedef struct service {
     int queue_id;
     int dgram_fd;
     char dgram_path[sizeof ((struct sockaddr_un *)0)->sun_path];
-    int signal_pipe[2];
+    int signal_fd;
+    int loop_ran;       /* its sockets were made: the idle handler ran */
     int stop;
     unsigned long heartbeats, datagrams, messages;
 } service;
@@ -67,17 +86,6 @@ static const property builtin_props[] = {
     {{"interface", "eth0", "*"}},
     {{"route", "*", "*"}},
 };
-
-/* The signal handler only writes to the self-pipe that the loop watches. */
-static int signal_pipe_fd = -1;
-
-static void on_signal(int sig)
-{
-    int saved = errno;
-    unsigned char byte = (unsigned char)sig;
-    (void)!write(signal_pipe_fd, &byte, 1);
-    errno = saved;
-}
 
 /* ---- configuration ------------------------------------------------------ */
 
@@ -222,10 +230,27 @@ static void take_messages(service *svc)
     }
 }
 
+/* The queue was created by root with mode 0660: the user of the sandbox
+ * has to own it to go on receiving. */
+static int give_queue(int queue_id, uid_t uid, gid_t gid)
+{
+    struct msqid_ds queue;
+    if (queue_id < 0)
+        return 0;
+    if (msgctl(queue_id, IPC_STAT, &queue) < 0)
+        return -1;
+    queue.msg_perm.uid = uid;
+    queue.msg_perm.gid = gid;
+    return msgctl(queue_id, IPC_SET, &queue);
+}
+
 static int idle(void *ctx)
 {
     service *svc = ctx;
+    svc->loop_ran = 1;
     if (svc->sandboxed == 1) {
+        if (give_queue(svc->queue_id, get_nobody_uid(), get_nobody_gid()) < 0)
+            syslog(LOG_ERR, "cannot give the queue to the sandbox user: %m");
         if (sandbox(svc->name) < 0) {
             syslog(LOG_ERR, "cannot confine the service in its sandbox");
             return 2;
@@ -243,7 +268,7 @@ static service *the_service;
 
 static int add_own_fds(int *highest_fd, fd_set *read_set)
 {
-    const int fds[] = {the_service->signal_pipe[0], the_service->dgram_fd};
+    const int fds[] = {the_service->signal_fd, the_service->dgram_fd};
     for (size_t i = 0; i < sizeof fds / sizeof fds[0]; i++) {
         FD_SET(fds[i], read_set);
         if (fds[i] > *highest_fd)
@@ -270,15 +295,39 @@ static void answer_datagram(service *svc)
         syslog(LOG_WARNING, "datagram reply: %m");
 }
 
+/* The signals that arrived since the last pass; several of one kind that
+ * arrived meanwhile count once. */
+static void take_signals(service *svc)
+{
+    struct signalfd_siginfo info;
+    while (read(svc->signal_fd, &info, sizeof info) == sizeof info) {
+        switch (info.ssi_signo) {
+        case SIGTERM:
+        case SIGINT:
+            syslog(LOG_NOTICE, "signal %u: shutting down", info.ssi_signo);
+            svc->stop = 1;
+            break;
+        case SIGHUP:
+            reload(svc, "SIGHUP");
+            break;
+        case SIGUSR1:
+            syslog(LOG_INFO, "heartbeats=%lu datagrams=%lu messages=%lu", svc->heartbeats,
+                   svc->datagrams, svc->messages);
+            break;
+        case SIGCHLD:
+            while (waitpid(-1, NULL, WNOHANG) > 0) {
+            }
+            break;
+        }
+    }
+}
+
 static int own_fds_ready(fd_set *read_set, int32_t elapsed_secs, void *ctx)
 {
     service *svc = ctx;
     (void)elapsed_secs;
-    unsigned char sig;
-    if (FD_ISSET(svc->signal_pipe[0], read_set) && read(svc->signal_pipe[0], &sig, 1) == 1) {
-        syslog(LOG_NOTICE, "signal %d: shutting down", sig);
-        svc->stop = 1;
-    }
+    if (FD_ISSET(svc->signal_fd, read_set))
+        take_signals(svc);
     if (FD_ISSET(svc->dgram_fd, read_set))
         answer_datagram(svc);
     return svc->stop ? STOPPED : 0;
@@ -307,6 +356,46 @@ static int open_dgram_socket(service *svc)
     return fd;
 }
 
+/* The signals the service takes through its signalfd; blocked from the
+ * start, so that none of them ever interrupts a call. */
+static int open_signal_fd(void)
+{
+    sigset_t taken;
+    sigemptyset(&taken);
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGCHLD};
+    for (size_t i = 0; i < sizeof signals / sizeof signals[0]; i++)
+        sigaddset(&taken, signals[i]);
+    if (sigprocmask(SIG_BLOCK, &taken, NULL) < 0)
+        return -1;
+    return signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+/* 1 when something accepts connections at the local stream socket path:
+ * a connection that waits in the backlog counts too. */
+static int answers(const char *path)
+{
+    struct sockaddr_un address = {.sun_family = AF_UNIX};
+    if (strlen(path) >= sizeof address.sun_path)
+        return 0;
+    strcpy(address.sun_path, path);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    int up = connect(fd, (struct sockaddr *)&address, sizeof address) == 0 || errno == EAGAIN;
+    close(fd);
+    return up;
+}
+
+/* Names the socket of a running service of this name, or NULL. */
+static const char *running_socket(const char *name, char *path, size_t size)
+{
+    const char *dirs[] = {ZTCMD_DIR, RESTART_UDS_DIR};
+    for (size_t i = 0; i < sizeof dirs / sizeof dirs[0]; i++)
+        if ((size_t)snprintf(path, size, "%s/%s", dirs[i], name) < size && answers(path))
+            return path;
+    return NULL;
+}
+
 static void usage(FILE *out)
 {
     fprintf(out,
@@ -314,12 +403,14 @@ static void usage(FILE *out)
             "An example service: restart socket " RESTART_UDS_DIR "/NAME, command server\n"
             ZTCMD_DIR "/NAME (stop, stats, config), datagram socket " DEMO_DGRAM_DIR "/NAME,\n"
             "message queue of NAME. Heartbeat every SECS seconds (default 5).\n"
-            "Ends with status 0 on the command stop, SIGTERM or SIGINT.\n");
+            "SIGHUP reloads the configuration, SIGUSR1 logs the statistics.\n"
+            "Ends with status 0 on the command stop, SIGTERM or SIGINT; 1 when it cannot\n"
+            "start (a service of that name runs already, say) or fails; 2 on bad usage.\n");
 }
 
 int main(int argc, char **argv)
 {
-    service svc = {.config_fd = -1, .queue_id = -1, .dgram_fd = -1, .signal_pipe = {-1, -1}};
+    service svc = {.config_fd = -1, .queue_id = -1, .dgram_fd = -1, .signal_fd = -1};
     int idle_secs = 5;
     const char *config = NULL;
     int i = 1;
@@ -349,6 +440,12 @@ int main(int argc, char **argv)
         return 2;
     }
     svc.name = argv[i];
+    char taken[sizeof ((struct sockaddr_un *)0)->sun_path];
+    if (running_socket(svc.name, taken, sizeof taken)) {
+        fprintf(stderr, "demo_service: a service named %s runs already (%s answers); not started\n",
+                svc.name, taken);
+        return 1;
+    }
     openlog(svc.name, LOG_PID | LOG_PERROR, LOG_DAEMON);
     setlogmask(LOG_UPTO(LOG_INFO)); /* the library's debug records stay out */
 
@@ -358,16 +455,12 @@ int main(int argc, char **argv)
     }
     if (load_config(&svc) < 0)
         return 1;
-    if (pipe2(svc.signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0 ||
-        (svc.dgram_fd = open_dgram_socket(&svc)) < 0) {
+    if ((svc.signal_fd = open_signal_fd()) < 0 || (svc.dgram_fd = open_dgram_socket(&svc)) < 0) {
         syslog(LOG_ERR, "cannot open the service's sockets: %m");
         return 1;
     }
     if (ztmsg_init(svc.name, &svc.queue_id) < 0)
         svc.queue_id = -1; /* the service runs on without messages */
-    signal_pipe_fd = svc.signal_pipe[1];
-    SimpleSigAction(SIGTERM, on_signal);
-    SimpleSigAction(SIGINT, on_signal);
     the_service = &svc;
 
     syslog(LOG_NOTICE, "started with %d properties", svc.prop_count);
@@ -375,10 +468,12 @@ int main(int argc, char **argv)
                               check_property, restart_requested, event_arrived, add_own_fds,
                               own_fds_ready);
     take_messages(&svc);
-    if (svc.queue_id >= 0)
-        ztmsg_term(svc.queue_id);
     unlink(svc.dgram_path);
-    restart_del(svc.name);
+    if (svc.loop_ran) { /* else the restart socket and the queue may be another's */
+        if (svc.queue_id >= 0)
+            ztmsg_term(svc.queue_id);
+        restart_del(svc.name);
+    }
     if (result == STOPPED && svc.stop) {
         syslog(LOG_NOTICE, "stopped");
         return 0;

@@ -15,13 +15,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zt_test.h"
+#include "ztsvc.h"
 #include "zttools.h"
 
 namespace {
@@ -91,6 +94,36 @@ ToolRun restart(const std::vector<std::string> &args) { return run(ZTRESTART_PAT
 ToolRun command(const std::string &name, const std::string &text)
 {
     return run(ZTCMD_PATH, {name, text});
+}
+
+double seconds_since(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// A peer in a child that connects to path, announces a 1 MiB message and
+// then sends one byte of it every 100 ms, for 10 seconds.
+pid_t drip(const std::string &path)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = ztuds_connect(path.c_str());
+        const uint32_t header[3] = {0x5a545544, RESTART_PROTOCOL_ID, ZTUDS_MAX_PAYLOAD};
+        (void)!write(fd, header, sizeof header);
+        for (int i = 0; i < 100 && write(fd, "x", 1) == 1; i++)
+            usleep(100000);
+        _exit(0);
+    }
+    usleep(200000);  // the service is inside its read of the message by now
+    return pid;
+}
+
+void end(pid_t child)
+{
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
 }
 
 constexpr int kInfo = LOG_DAEMON | LOG_INFO;
@@ -200,11 +233,105 @@ TEST_F(DemoServiceTest, StopsOnTermAndInt)
 
 TEST_F(DemoServiceTest, ConfinedServiceStillAnswers)
 {
+    setenv("ZTLOG_FILE", "/tmp/traces.log", 1);
     start("gamma", {"--idle", "1", "--sandbox"}, false);
+    unsetenv("ZTLOG_FILE");
     ASSERT_TRUE(logged(kNotice, "confined to /tmp/sandbox/gamma as uid " +
                                     std::to_string(get_nobody_uid())));
     EXPECT_EQ(restart({"gamma", "request"}).status, 0);
+    ztmsg_message message = {6, 4, 0, "boxed"};
+    ASSERT_EQ(ztmsg_send("gamma", &message), 0);
+    EXPECT_TRUE(logged(kInfo, "message type 6 from " + std::to_string(getpid()) + ": boxe"))
+        << "the queue still reaches the confined service";
+
+    // A command connection that carries no message: traced to the file.
+    int fd = ztuds_connect(ZTCMD_DIR "/gamma");
+    ASSERT_EQ(write(fd, "not a message", 13), 13);
+    close(fd);
     EXPECT_EQ(command("gamma", "stop").status, 0);
+    EXPECT_EQ(service_->wait(), 0) << service_->err();
+    int file = open("/tmp/traces.log", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0) << "the trace file is opened before confinement";
+    std::vector<zt_test::TraceRecord> traces = zt_test::parse_traces(zt_test::file_text(file));
+    close(file);
+    ASSERT_EQ(traces.size(), 1u);
+    EXPECT_EQ(traces[0].message, "ztuds_daemon: ztuds_handler error: Bad message");
+    EXPECT_EQ(traces[0].pid, service_->pid());
+}
+
+// A peer that trickles one message holds either socket for the transport's
+// time-out at most: a command waits no longer, and SIGTERM acts in time.
+TEST_F(DemoServiceTest, DrippingPeerHoldsTheServiceOnlyForTheDeadline)
+{
+    setenv("ZTUDS_TIMEOUT_MS", "500", 1);
+    start("delta", {"--idle", "30"});
+    unsetenv("ZTUDS_TIMEOUT_MS");
+    for (const char *held : {RESTART_UDS_DIR "/delta", ZTCMD_DIR "/delta"}) {
+        pid_t peer = drip(held);
+        struct timespec begun;
+        clock_gettime(CLOCK_MONOTONIC, &begun);
+        EXPECT_EQ(command("delta", "status").status, 0) << held;
+        EXPECT_LT(seconds_since(begun), 3.0) << held << ": a command waits out the drip";
+        end(peer);
+    }
+    pid_t peer = drip(RESTART_UDS_DIR "/delta");
+    struct timespec begun;
+    clock_gettime(CLOCK_MONOTONIC, &begun);
+    kill(service_->pid(), SIGTERM);
+    EXPECT_EQ(service_->wait(), 0) << service_->err();
+    EXPECT_LT(seconds_since(begun), 3.0) << "SIGTERM waits out the drip";
+    end(peer);
+}
+
+// A storm of signals, handled or not by default, while peers are served.
+TEST_F(DemoServiceTest, SignalStormLeavesTheLoopRunning)
+{
+    start("storm", {"--idle", "1"});
+    const pid_t service = service_->pid();
+    pid_t sender = fork();
+    if (sender == 0) {
+        const int signals[] = {SIGUSR1, SIGHUP, SIGCHLD};
+        for (int i = 0; i < 1500; i++, usleep(1000))
+            kill(service, signals[i % 3]);
+        _exit(0);
+    }
+    // Its records are taken meanwhile: a full /dev/log would block it.
+    std::atomic<bool> storming = true;
+    std::thread reader([&] {
+        for (; storming; usleep(1000))
+            for (zt_test::SyslogRecord &record : zt_test::take_syslog())
+                records_.push_back(record);
+    });
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(restart({"storm", "request"}).status, 0) << "request " << i;
+    waitpid(sender, nullptr, 0);
+    storming = false;
+    reader.join();
+    EXPECT_TRUE(logged(kNotice, "SIGHUP: configuration reloaded with 2 properties"));
+    EXPECT_EQ(command("storm", "stop").status, 0);
+    EXPECT_EQ(service_->wait(), 0) << service_->err();
+}
+
+// A second start under a running service's name fails and leaves the
+// running one reachable on every road.
+TEST_F(DemoServiceTest, SecondStartLeavesTheRunningOneAlone)
+{
+    start("alpha", {"--idle", "1"});
+    ToolRun second = run(DEMO_SERVICE_PATH, {"alpha"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err,
+              "demo_service: a service named alpha runs already (/tmp/ztcmd/alpha answers); "
+              "not started\n");
+    EXPECT_EQ(restart({"alpha", "request"}).status, 0);
+    ztmsg_message message = {7, 2, 0, "hi"};
+    ASSERT_EQ(ztmsg_send("alpha", &message), 0);
+    EXPECT_TRUE(logged(kInfo, "message type 7 from " + std::to_string(getpid()) + ": hi"));
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un it = {AF_UNIX, "/tmp/demo_service/alpha"};
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&it), sizeof it), 0)
+        << "the datagram socket stays the running one's";
+    close(fd);
+    EXPECT_EQ(command("alpha", "stop").status, 0);
     EXPECT_EQ(service_->wait(), 0) << service_->err();
 }
 

@@ -3,11 +3,15 @@
 #include <errno.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include <string>
 #include <tuple>
@@ -16,6 +20,7 @@
 
 #include "zt_test.h"
 #include "ztsvc.h"
+#include "zttools.h"
 
 namespace {
 
@@ -102,6 +107,65 @@ TEST_F(TransportTest, BoundsEmptyMessagesAndTheOrderlyEnd)
     EXPECT_EQ(ztuds_close(-1), 0);
 }
 
+double seconds_since(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// A peer that keeps every single wait short but spreads one message over
+// seconds: the call still ends by the time-out of the whole message.
+TEST_F(TransportTest, WholeMessageEndsByItsDeadline)
+{
+    static std::vector<char> big(ZTUDS_MAX_PAYLOAD);
+    const struct {
+        const char *what;
+        std::function<void(int)> peer;  // runs in a child on the other end
+        std::function<int(int)> call;
+    } cases[] = {
+        {"a writer that trickles a byte every 50 ms",
+         [](int fd) {
+             const uint32_t header[3] = {0x5a545544, 1, 100};
+             (void)!write(fd, header, sizeof header);
+             for (int i = 0; i < 100 && write(fd, "x", 1) == 1; i++)
+                 usleep(50000);
+         },
+         [](int fd) {
+             void *payload = nullptr;
+             return ztuds_read(fd, &payload, nullptr, nullptr, 0);
+         }},
+        {"a reader that takes 64 KiB every 50 ms",
+         [](int fd) {
+             static char sink[1 << 16];
+             while (read(fd, sink, sizeof sink) > 0)
+                 usleep(50000);
+         },
+         [](int fd) { return ztuds_write(fd, big.data(), big.size(), 1); }},
+    };
+    ztuds_set_timeout(300);
+    for (const auto &c : cases) {
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        pid_t peer = fork();
+        if (peer == 0) {
+            close(fds[1]);
+            c.peer(fds[0]);
+            _exit(0);
+        }
+        close(fds[0]);
+        struct timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        errno = 0;
+        EXPECT_EQ(c.call(fds[1]), -1) << c.what;
+        EXPECT_EQ(errno, ETIMEDOUT) << c.what;
+        EXPECT_LT(seconds_since(start), 1.5) << c.what << ": the time-out bounds the message";
+        close(fds[1]);
+        kill(peer, SIGKILL);
+        waitpid(peer, nullptr, 0);
+    }
+}
+
 int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
 {
     ++*static_cast<int *>(ctx);
@@ -165,6 +229,11 @@ TEST(CommandServer, ServesBuiltInsAndPassesTheRestOn)
     EXPECT_EQ(ask("   ").first, 1);
     EXPECT_EQ(calls, 2);
 
+    // A client that hangs up before its command is no failure.
+    close(ztuds_connect(ZTCMD_DIR "/svc"));
+    errno = EINVAL;
+    EXPECT_EQ(ztuds_handler(fd, nullptr, nullptr), 0);
+
     ztcmd_server_term(&fd);
     EXPECT_EQ(fd, -1);
     EXPECT_NE(stat(ZTCMD_DIR "/svc", &status), 0) << "the socket goes with the server";
@@ -191,8 +260,75 @@ TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
     const zt_test::TraceRecord &r = records[0];
     EXPECT_EQ(std::tie(r.level, r.severity, r.file, r.line, r.function, r.message),
               std::make_tuple(1, "err", "src/x", 12, "fn", "fn: gone: No such file or directory"));
+    EXPECT_EQ(r.pid, getpid());
+    // The time in UTC to the microsecond, within seconds of now.
+    struct tm fields = {};
+    const char *rest = strptime(r.time.c_str(), "%Y-%m-%dT%H:%M:%S", &fields);
+    ASSERT_NE(rest, nullptr) << r.time;
+    EXPECT_TRUE(strlen(rest) == 8 && rest[0] == '.' && rest[7] == 'Z' &&
+                strspn(rest + 1, "0123456789") == 6)
+        << r.time;
+    EXPECT_LE(llabs(static_cast<long long>(timegm(&fields) - time(nullptr))), 5) << r.time;
     EXPECT_EQ(records[1].message, "line\\nbreak") << "one record, one line";
     EXPECT_EQ(ztlog_diag_level(-1), 3);
+}
+
+}  // namespace
+
+namespace {
+
+// With the descriptor table full, a connection waiting on either socket of
+// the daemon loop is taken and closed, once: the loop sleeps in its wait
+// again instead of spinning on a listener that stays readable.
+TEST(OutOfDescriptors, EachWaitingConnectionIsRefusedOnce)
+{
+    ZT_REQUIRE_ISOLATION();
+    zt_test::TraceCapture traces(1);
+    static std::vector<int> fillers, peers;
+    int status = zt_test::run_in_child([] {
+        struct rlimit limit = {64, 64};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        for (int fd; (fd = dup(0)) >= 0;)
+            fillers.push_back(fd);
+        for (int i = 0; i < 3; i++) {  // the command and restart sockets, the spare
+            close(fillers.back());
+            fillers.pop_back();
+        }
+        auto idle = [](void *) {
+            static int calls = 0;
+            if (calls++ > 0)
+                return 1;  // the second call, a second later, ends the loop
+            for (const char *path : {ZTCMD_DIR "/full", RESTART_UDS_DIR "/full"}) {
+                close(fillers.back());  // room for one peer, none for the loop
+                fillers.pop_back();
+                peers.push_back(ztuds_connect(path));
+            }
+            return 0;
+        };
+        auto yes = [](const char *, const char *, const char *, void *) { return 1; };
+        auto restart = [](void *) { return 3; };
+        int result = ztuds_daemon("full", 3, 1, idle, nullptr, reinterpret_cast<void *>(1), yes,
+                                  restart, nullptr, nullptr, nullptr);
+        struct rusage usage;
+        getrusage(RUSAGE_SELF, &usage);
+        double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        char byte;
+        bool refused = peers.size() == 2 && peers[0] >= 0 && peers[1] >= 0 &&
+                       read(peers[0], &byte, 1) == 0 && read(peers[1], &byte, 1) == 0;
+        return (result == 1 ? 0 : 1) | (refused ? 0 : 2) | (cpu < 0.5 ? 0 : 4);
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << "the loop ended by its idle handler";
+    EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << "both peers saw their connection closed";
+    EXPECT_EQ(WEXITSTATUS(status) & 4, 0) << "the loop used under half a second of CPU";
+    std::vector<std::string> messages;
+    for (const zt_test::TraceRecord &record : traces.take())
+        messages.push_back(record.message);
+    EXPECT_EQ(messages, (std::vector<std::string>{
+                            "ztuds_daemon: ztuds_handler error: Too many open files",
+                            "ztuds_daemon: restart_accept error: Too many open files",
+                            "ztuds_daemon: returning because idle handler returned 1"}));
 }
 
 }  // namespace

@@ -174,6 +174,11 @@ std::vector<TraceRecord> TraceCapture::take()
         text.append(chunk, n);
         consumed_ += n;
     }
+    return parse_traces(text);
+}
+
+std::vector<TraceRecord> parse_traces(const std::string &text)
+{
     std::vector<TraceRecord> records;
     size_t start = 0;
     while (start < text.size()) {
@@ -182,12 +187,13 @@ std::vector<TraceRecord> TraceCapture::take()
             end = text.size();
         std::string line = text.substr(start, end - start);
         start = end + 1;
-        // "trace[LEVEL] SEVERITY FILE:LINE FUNCTION: MESSAGE"
-        TraceRecord record{-1, "", "", -1, "", line};
-        char severity[16], where[512], function[256];
+        // "TIME PID trace[LEVEL] SEVERITY FILE:LINE FUNCTION: MESSAGE"
+        TraceRecord record{-1, "", "", -1, "", line, "", -1};
+        char time[40], severity[16], where[512], function[256];
         int consumed = 0;
-        if (sscanf(line.c_str(), "trace[%d] %15s %511s %255[^:]: %n", &record.level, severity,
-                   where, function, &consumed) == 4) {
+        if (sscanf(line.c_str(), "%39s %d trace[%d] %15s %511s %255[^:]: %n", time, &record.pid,
+                   &record.level, severity, where, function, &consumed) == 6) {
+            record.time = time;
             record.severity = severity;
             std::string location = where;
             size_t colon = location.rfind(':');

@@ -43,6 +43,8 @@ struct TraceRecord {
     int line;
     std::string function;
     std::string message;
+    std::string time;  // as written, e.g. "2026-12-08T01:23:45.123456Z"
+    int pid = -1;
 };
 
 // Sends diagnostic traces to a private file for the capture's lifetime and
@@ -62,6 +64,9 @@ private:
     int previous_level_;
     off_t consumed_ = 0;
 };
+
+// The trace records of a sink's text (a ZTLOG_FILE, say), line by line.
+std::vector<TraceRecord> parse_traces(const std::string &text);
 
 // Number of descriptors this process has open.
 int open_fd_count();

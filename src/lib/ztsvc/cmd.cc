@@ -122,10 +122,11 @@ int ztuds_handler(int fd, void *cmd_handler, void *ctx)
     void *request = nullptr;
     uint32_t length = 0;
     if (ztuds_read(connection, &request, &length, nullptr, ZTCMD_ID) < 0) {
+        // A client that hangs up before its command (errno 0) is no fault.
         int saved = errno;
         ztuds_close(connection);
         errno = saved;
-        return -1;
+        return saved == 0 ? 0 : -1;
     }
     char *words[kMaxWords];
     int argc = request ? split_words(static_cast<char *>(request), words) : 0;

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "ztsvc.h"
@@ -16,7 +17,8 @@ constexpr const char *kSeverityNames[8] = {"emerg",   "alert",  "crit", "err",
                                            "warning", "notice", "info", "debug"};
 
 int level = kUnset;
-int sink_fd = kUnset;
+int chosen_sink = -1;  // set by ztlog_set_sink; -1: the default sink
+int file_sink = -1;    // ZTLOG_FILE, opened when the library is loaded
 
 int current_level()
 {
@@ -27,15 +29,32 @@ int current_level()
     return level;
 }
 
+// The file is opened before the program's main runs, so that a service
+// that later changes its root or its user still writes to it.
+__attribute__((constructor)) void open_file_sink()
+{
+    const char *path = getenv("ZTLOG_FILE");
+    if (path)
+        file_sink = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+}
+
 int current_sink()
 {
-    if (sink_fd == kUnset) {
-        const char *path = getenv("ZTLOG_FILE");
-        sink_fd = path ? open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600) : -1;
-        if (sink_fd < 0)
-            sink_fd = STDERR_FILENO;
-    }
-    return sink_fd;
+    if (chosen_sink >= 0)
+        return chosen_sink;
+    return file_sink >= 0 ? file_sink : STDERR_FILENO;
+}
+
+// "2026-12-08T01:23:45.123456Z": the record's time in UTC.
+size_t format_time(char *text, size_t size)
+{
+    struct timespec now;
+    struct tm fields;
+    clock_gettime(CLOCK_REALTIME, &now);
+    gmtime_r(&now.tv_sec, &fields);
+    size_t used = strftime(text, size, "%Y-%m-%dT%H:%M:%S", &fields);
+    int more = snprintf(text + used, size - used, ".%06ldZ", now.tv_nsec / 1000L);
+    return more < 0 ? used : used + static_cast<size_t>(more);
 }
 
 // Appends text to line at *used, writing line feeds as "\n" so that one
@@ -68,7 +87,7 @@ void ztlog_set_level(int new_level)
 
 int ztlog_set_sink(int fd)
 {
-    sink_fd = fd < 0 ? kUnset : fd;
+    chosen_sink = fd < 0 ? -1 : fd;
     return 0;
 }
 
@@ -83,9 +102,12 @@ void ztlog_trace_r(int, int record_level, int severity, const char *file, int li
     va_end(args);
 
     char line[4200];
+    char time_text[40];
+    format_time(time_text, sizeof time_text);
     const char *severity_name = severity >= 0 && severity < 8 ? kSeverityNames[severity] : "?";
-    int head = snprintf(line, sizeof line, "trace[%d] %s %s:%d %s: ", record_level, severity_name,
-                        file ? file : "?", line_number, function ? function : "?");
+    int head = snprintf(line, sizeof line, "%s %d trace[%d] %s %s:%d %s: ", time_text,
+                        static_cast<int>(getpid()), record_level, severity_name, file ? file : "?",
+                        line_number, function ? function : "?");
     size_t used = head < 0 ? 0 : (size_t)head < sizeof line ? (size_t)head : sizeof line - 1;
     append_escaped(line, sizeof line, &used, message);
     line[used++] = '\n';

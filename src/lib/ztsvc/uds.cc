@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "ztsvc.h"
@@ -34,13 +36,29 @@ int current_timeout()
     return timeout_ms;
 }
 
-// Waits until fd is ready for events; -1 with ETIMEDOUT when the peer
-// keeps us waiting longer than the time-out.
-int wait_ready(int fd, short events)
+int64_t now_ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The moment by which one whole message must have been moved: the time-out
+// bounds the message, not each wait inside it, so a peer that trickles its
+// bytes cannot stretch it.
+int64_t message_deadline()
+{
+    return now_ms() + current_timeout();
+}
+
+// Waits until fd is ready for events; -1 with ETIMEDOUT once the deadline
+// has passed.
+int wait_ready(int fd, short events, int64_t deadline)
 {
     struct pollfd entry = {fd, events, 0};
     for (;;) {
-        int ready = poll(&entry, 1, current_timeout());
+        int64_t left = deadline - now_ms();
+        int ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
         if (ready > 0)
             return 0;
         if (ready == 0) {
@@ -52,13 +70,13 @@ int wait_ready(int fd, short events)
     }
 }
 
-// Reads exactly size bytes. Returns the number read before an orderly end
-// of the stream (less than size), or -1 with errno.
-ssize_t read_full(int fd, void *buffer, size_t size)
+// Reads exactly size bytes by the deadline. Returns the number read before
+// an orderly end of the stream (less than size), or -1 with errno.
+ssize_t read_full(int fd, void *buffer, size_t size, int64_t deadline)
 {
     size_t done = 0;
     while (done < size) {
-        if (wait_ready(fd, POLLIN) < 0)
+        if (wait_ready(fd, POLLIN, deadline) < 0)
             return -1;
         ssize_t n = read(fd, static_cast<char *>(buffer) + done, size - done);
         if (n == 0)
@@ -73,13 +91,15 @@ ssize_t read_full(int fd, void *buffer, size_t size)
     return static_cast<ssize_t>(done);
 }
 
-int write_full(int fd, const void *buffer, size_t size)
+int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
 {
     size_t done = 0;
     while (done < size) {
-        if (wait_ready(fd, POLLOUT) < 0)
+        if (wait_ready(fd, POLLOUT, deadline) < 0)
             return -1;
-        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done, MSG_NOSIGNAL);
+        // Never blocks inside send, where no deadline holds.
+        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
@@ -88,6 +108,58 @@ int write_full(int fd, const void *buffer, size_t size)
         done += static_cast<size_t>(n);
     }
     return 0;
+}
+
+// A descriptor held in reserve for the moment the process runs out of them:
+// giving it up lets ztuds_accept take a waiting connection and close it, so
+// that the listener stops being readable instead of waking its loop for
+// ever. Held while a listener made by ztuds_server is open.
+int spare_fd = -1;
+int listeners[16];
+size_t listener_count = 0;
+
+void take_spare()
+{
+    if (spare_fd < 0)
+        spare_fd = eventfd(0, EFD_CLOEXEC);
+}
+
+void add_listener(int fd)
+{
+    take_spare();
+    if (listener_count < sizeof listeners / sizeof listeners[0])
+        listeners[listener_count++] = fd;
+}
+
+// Forgets fd as a listener; the spare goes with the last one.
+void drop_listener(int fd)
+{
+    for (size_t i = 0; i < listener_count; i++) {
+        if (listeners[i] == fd) {
+            listeners[i] = listeners[--listener_count];
+            if (listener_count == 0 && spare_fd >= 0) {
+                close(spare_fd);
+                spare_fd = -1;
+            }
+            return;
+        }
+    }
+}
+
+// Out of descriptors: takes the oldest waiting connection with the spare's
+// slot and closes it at once. errno stays as accept left it.
+void refuse_one(int listen_fd)
+{
+    int saved = errno;
+    if (spare_fd >= 0) {
+        close(spare_fd);
+        spare_fd = -1;
+        int refused = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (refused >= 0)
+            close(refused);
+        take_spare();
+    }
+    errno = saved;
 }
 
 bool make_address(const char *path, struct sockaddr_un *address)
@@ -163,6 +235,7 @@ int ztuds_server(const char *path, int mode)
     }
     if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd, SOMAXCONN) < 0)
         return fail_closing(fd);
+    add_listener(fd);
     return fd;
 }
 
@@ -170,6 +243,8 @@ int ztuds_accept(int listen_fd)
 {
     for (;;) {
         int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE))
+            refuse_one(listen_fd);
         if (fd >= 0 || errno != EINTR)
             return fd;
     }
@@ -188,8 +263,9 @@ int ztuds_connect(const char *path)
 
 int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t read_arg)
 {
+    const int64_t deadline = message_deadline();
     Header header;
-    ssize_t got = read_full(fd, &header, sizeof header);
+    ssize_t got = read_full(fd, &header, sizeof header, deadline);
     if (got < 0)
         return -1;
     if (got == 0) {
@@ -213,7 +289,7 @@ int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t 
         block = static_cast<char *>(malloc(header.length + 1));
         if (!block)
             return -1;
-        got = read_full(fd, block, header.length);
+        got = read_full(fd, block, header.length, deadline);
         if (got < static_cast<ssize_t>(header.length)) {
             if (got >= 0)
                 errno = ECONNRESET;
@@ -250,15 +326,20 @@ int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t id)
         errno = EINVAL;
         return -1;
     }
+    const int64_t deadline = message_deadline();
     Header header = {kMagic, id, length};
-    if (write_full(fd, &header, sizeof header) < 0 || write_full(fd, payload, length) < 0)
+    if (write_full(fd, &header, sizeof header, deadline) < 0 ||
+        write_full(fd, payload, length, deadline) < 0)
         return -1;
     return static_cast<int>(length);
 }
 
 int ztuds_close(int fd)
 {
-    return fd < 0 ? 0 : close(fd);
+    if (fd < 0)
+        return 0;
+    drop_listener(fd);
+    return close(fd);
 }
 
 }  // extern "C"

@@ -7,30 +7,52 @@
  * libzttools: zttools only imports the functions of the first two groups.
  *
  * Traces. A record is emitted by ztlog_trace_r; it becomes one line
- *     trace[LEVEL] SEVERITY FILE:LINE FUNCTION: MESSAGE
- * written with a single write(2) to the trace sink: standard error, or the
- * file named by the environment variable ZTLOG_FILE, or the descriptor given
- * to ztlog_set_sink. Line feeds inside MESSAGE are written as "\n". The
- * diagnostic level starts at ZTLOG_LEVEL (default 1) and is changed by
- * ztlog_set_level or by the command server's "level N" command.
+ *     TIME PID trace[LEVEL] SEVERITY FILE:LINE FUNCTION: MESSAGE
+ * (TIME in UTC with microseconds, as 2026-12-08T01:23:45.123456Z; PID the
+ * emitting process) written with a single write(2) to the trace sink: the
+ * descriptor given to ztlog_set_sink, else the file named by the environment
+ * variable ZTLOG_FILE, else standard error. ZTLOG_FILE is opened (appending,
+ * created with mode 0600) when the library is loaded, before the program's
+ * main runs, so that a service that later enters a sandbox (chroot) or gives
+ * up its user keeps writing to it; a file that cannot be opened then leaves
+ * the records on standard error, and a later change of the variable has no
+ * effect. Line feeds inside MESSAGE are written as "\n". The diagnostic
+ * level starts at ZTLOG_LEVEL (default 1) and is changed by ztlog_set_level
+ * or by the command server's "level N" command.
  *
  * Transport. A message is a 12-byte header (the magic 0x5a545544, the
  * message id, the payload length; 32-bit words in host order) followed by
  * the payload, at most ZTUDS_MAX_PAYLOAD bytes, over a local stream socket.
- * Reads and writes continue after partial transfers and EINTR. Failures:
+ * Reads and writes continue after partial transfers and EINTR. One read or
+ * write of a whole message, header and payload together, ends by its
+ * deadline: the transport's time-out counted from the start of the call,
+ * however the peer spreads its bytes, so no peer holds a caller longer than
+ * that per message. Failures:
  *     EMSGSIZE   payload longer than ZTUDS_MAX_PAYLOAD
  *     EBADMSG    the peer sent bytes that are not a message header
  *     EPROTO     the read argument asked for another message id
  *     ECONNRESET the peer hung up inside a message
- *     ETIMEDOUT  the peer sent nothing for the transport's time-out
+ *     ETIMEDOUT  the whole message did not arrive (or leave) by the deadline
  *     0          the peer closed the connection before a new message began
  *                (an orderly end, not a fault; the result is still -1)
  * The time-out (default 5000 ms) comes from ZTUDS_TIMEOUT_MS or
  * ztuds_set_timeout. Descriptors are close-on-exec.
  *
+ * Out of descriptors. While a listener made by ztuds_server is open, the
+ * transport holds one spare descriptor. When accept fails with EMFILE or
+ * ENFILE, ztuds_accept gives the spare up, accepts the oldest waiting
+ * connection, closes it at once (the peer sees the connection end) and takes
+ * the spare again; it returns -1 with that EMFILE or ENFILE. So each refused
+ * connection costs its caller one failure, and the listener is readable
+ * again only when a new connection waits: a loop that selects on it sleeps
+ * instead of spinning.
+ *
  * Command server. ztcmd_server_init listens on "/tmp/ztcmd/NAME". A client
  * sends one command line (message id ZTCMD_ID); the server answers one
- * message: a 32-bit status (0 = success) followed by the reply text. Built in
+ * message: a 32-bit status (0 = success) followed by the reply text. A
+ * client that closes before sending its command is not an error: the
+ * handler returns 0. Reading the command and writing the reply are each
+ * bounded by the transport's deadline. Built in
  * are "help", "status", "level" and "level N"; every other command goes to
  * the service's ztcmd_handler, given to ztuds_handler as its opaque
  * argument. */
@@ -74,7 +96,8 @@ ZTSVC_API int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t
 ZTSVC_API int ztuds_close(int fd);
 /* Connects to the server socket at path. Returns the descriptor or -1. */
 ZTSVC_API int ztuds_connect(const char *path);
-/* Sets how long a read waits for the peer (milliseconds, at least 1). */
+/* Sets the time-out of each whole message read or written (milliseconds,
+ * at least 1). */
 ZTSVC_API void ztuds_set_timeout(int milliseconds);
 
 /* ---- command server --------------------------------------------------- */
