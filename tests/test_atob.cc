@@ -238,7 +238,7 @@ TEST(Ztatob, DecodingObeysTheControlLettersAndRefusesOtherLetters)
         int status;
         std::string out, err;
     } cases[] = {
-        {{"6", "BCD", "cd", "garbage"}, 0, "abc", ""}, {{"6Be6BCD\nc\n"}, 0, "aabc", ""},
+        {{"6", "BCD", "cd", "garbage"}, 0, "abc", ""}, {{"6Be6B\tC D\nc\n"}, 0, "aabc", ""},
         {{"6BCD", "5BCd"}, 1, "abc", "ztatob: the text aborted the data (\"d\")\n"},
         {{"6BC"}, 65, "ab", unterminated}, {{}, 65, "", unterminated},
         // CRLF line ends, at the start of a piece after others, and a letter

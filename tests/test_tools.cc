@@ -113,6 +113,8 @@ TEST_F(ToolsTest, StatusesAgreeAcrossToolsAndErrorsSayWhatWasWrong)
         {"ztcmd", {"--timeout=0", "x", "status"}, 64,
          "ztcmd: --timeout takes 1 to 3600 seconds, not \"0\"\n" + try_help("ztcmd")},
         {"ztcmd", {"x"}, 64, "ztcmd: no COMMAND given\n" + try_help("ztcmd")},
+        {"ztcmd", {"x", std::string(1000, 'a'), std::string(23, 'b')}, 64,
+         "ztcmd: the command is longer than 1023 bytes\n" + try_help("ztcmd")},
         {"ztcmd", {"--list", "x"}, 64, "ztcmd: --list takes no operands, not \"x\"\n" + try_help("ztcmd")},
         {"ztmsg", {"frob"}, 64, "ztmsg: unknown command \"frob\" (send, recv or rm)\n" + try_help("ztmsg")},
         {"ztmsg", {"recv"}, 64, "ztmsg: recv takes 1 operand, not 0\n" + try_help("ztmsg")},
@@ -151,6 +153,8 @@ TEST_F(ToolsTest, QueueNamesAreServiceNames)
 
 TEST_F(ToolsTest, QueuesAreSentToReadAndRemovedWithTheirFailuresTold)
 {
+    ASSERT_EQ(mkdir(ZTMSG_DIR, 0777), 0);
+    EXPECT_EQ(tool("ztmsg", {"send", "*", "1", "hi"}), Result(69, "", "ztmsg: send to *: no queues under " ZTMSG_DIR "\n"));
     int a, b, full;
     ASSERT_TRUE(ztmsg_init("a", &a) == 0 && ztmsg_init("b", &b) == 0 && ztmsg_init("full", &full) == 0);
     ASSERT_EQ(mkdir(ZTMSG_DIR "gone", 0777), 0);  // a directory without its queue
