@@ -56,9 +56,14 @@ int tool_check_operands(const char *verb, int wanted, int given)
     return tool_usage_error("%s takes %d operand%s, not %d", verb, wanted, wanted == 1 ? "" : "s", given);
 }
 
-int tool_version(void)
+int tool_other_option(int option, void (*usage)(void))
 {
-    printf("%s (zttools) %s\n", tool_name, ZT_PROJECT_VERSION);
+    if (option == 'h')
+        usage();
+    else if (option == 'V')
+        printf("%s (zttools) %s\n", tool_name, ZT_PROJECT_VERSION);
+    else
+        return tool_usage_error(NULL);
     return 0;
 }
 

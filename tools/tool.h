@@ -46,8 +46,11 @@ int tool_usage_error(const char *format, ...) __attribute__((format(printf, 1, 2
  * a message and EX_USAGE. */
 int tool_check_operands(const char *verb, int wanted, int given);
 
-/* Prints "NAME (zttools) VERSION" to standard output; returns 0. */
-int tool_version(void);
+/* What an option that every tool has, or a wrong one, ends in: --help
+ * (-h) prints usage and gives 0, --version (-V) the version and 0; anything
+ * else is what getopt_long returns for a wrong option (it has told what was
+ * wrong) and gives EX_USAGE. */
+int tool_other_option(int option, void (*usage)(void));
 
 /* 0 when name can name a service; otherwise a message and EX_USAGE.
  * Refused: empty, containing "/", "." and "..", longer than NAME_MAX. */

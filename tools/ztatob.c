@@ -181,13 +181,8 @@ int main(int argc, char **argv)
             if (errno != 0 || *end != '\0' || end == optarg || width < 0)
                 return tool_usage_error("--width needs a width of 0 or more, not \"%s\"", optarg);
             break;
-        case 'h':
-            usage();
-            return 0;
-        case 'V':
-            return tool_version();
         default:
-            return tool_usage_error(NULL);
+            return tool_other_option(option, usage);
         }
     }
     if (optind < argc)

@@ -164,13 +164,8 @@ int main(int argc, char **argv)
         case 'w':
             wait = 1;
             break;
-        case 'h':
-            usage();
-            return 0;
-        case 'V':
-            return tool_version();
         default:
-            return tool_usage_error(NULL);
+            return tool_other_option(option, usage);
         }
     }
     if (optind == argc)

@@ -192,13 +192,9 @@ int main(int argc, char **argv)
     tool_start("ztnet", argv);
     openlog("ztnet", LOG_PERROR, LOG_USER);
     setlogmask(LOG_UPTO(LOG_ERR));
-    for (int option; (option = getopt_long(argc, argv, "hV", options, NULL)) != -1;) {
-        if (option == 'h') {
-            usage();
-            return 0;
-        }
-        return option == 'V' ? tool_version() : tool_usage_error(NULL);
-    }
+    int option = getopt_long(argc, argv, "hV", options, NULL);
+    if (option != -1)
+        return tool_other_option(option, usage);
     if (optind == argc)
         return tool_usage_error("no command given (route, role, dropin, hwaddr or arp-request)");
     const char *verb = argv[optind];

@@ -144,13 +144,8 @@ int main(int argc, char **argv)
             if (tool_parse_seconds("--timeout", optarg, &timeout))
                 return EX_USAGE;
             break;
-        case 'h':
-            usage();
-            return 0;
-        case 'V':
-            return tool_version();
         default:
-            return tool_usage_error(NULL);
+            return tool_other_option(option, usage);
         }
     }
     if (argc - optind < 2)
