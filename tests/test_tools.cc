@@ -206,6 +206,18 @@ void drip_service()
     }
 }
 
+// A service whose restart socket answers with a reply of 4 bytes, not 8.
+void short_reply_service()
+{
+    int listener = restart_server("short");
+    for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0; close(connection)) {
+        void *request = nullptr;
+        ztuds_read(connection, &request, nullptr, nullptr, 0);
+        free(request);
+        ztuds_write(connection, "\3\0\0\0", 4, RESTART_PROTOCOL_ID);
+    }
+}
+
 int always_status_0(int, char **, char *reply, size_t, void *)
 {
     reply[0] = '\0';
@@ -234,11 +246,11 @@ bool appears(const char *path)
     return access(path, F_OK) == 0;
 }
 
-TEST_F(ToolsTest, TimeOutsBoundTheWholeExchangeWithADrippingService)
+TEST_F(ToolsTest, TimeOutsBoundTheWholeExchangeAndOnlyAWholeReplyCounts)
 {
     spawn(drip_service);
     ASSERT_TRUE(appears(ZTCMD_DIR "/drip"));
-    for (const std::string &name : {"ztrestart", "ztcmd"}) {
+    for (const std::string name : {"ztrestart", "ztcmd"}) {
         timespec start;
         clock_gettime(CLOCK_MONOTONIC, &start);
         // The tool is killed after 20 s if it waits on.
@@ -246,6 +258,14 @@ TEST_F(ToolsTest, TimeOutsBoundTheWholeExchangeWithADrippingService)
                   Result(75, "", name + ": service drip: no reply in time\n"));
         EXPECT_LT(seconds_since(start), 4.0) << name;
     }
+    // A silent service, with a time-out beyond the transport's own wait.
+    ASSERT_GE(restart_server("silent"), 0);
+    EXPECT_EQ(tool("ztrestart", {"--timeout", "6", "silent", "request"}, 20),
+              Result(75, "", "ztrestart: service silent: no reply in time\n"));
+    spawn(short_reply_service);
+    ASSERT_TRUE(appears(RESTART_UDS_DIR "/short"));
+    EXPECT_EQ(tool("ztrestart", {"short", "request"}),
+              Result(75, "", "ztrestart: service short: no proper reply: Bad message\n"));
 }
 
 TEST_F(ToolsTest, ListShowsEveryServiceItsSocketsAndItsQueue)

@@ -62,7 +62,7 @@ int tool_parse_seconds(const char *option, const char *text, int *seconds);
 
 /* The status and message for a failed exchange with service name whose
  * errno is err: connecting failed (69: no such service, not listening), or
- * the service sent no (proper) reply (75). */
+ * the service sent no proper reply (75). */
 int tool_service_failure(const char *name, int err);
 /* Whether err tells that nothing listens on a service's socket. */
 int tool_unreachable(int err);

@@ -49,7 +49,6 @@ static int send_command(const char *name, int argc, char **argv, int timeout)
         used += (size_t)n;
     }
     tool_deadline(timeout, name, EX_TEMPFAIL);
-    ztuds_set_timeout(timeout * 1000);
     int service_status = 0;
     char *reply = NULL;
     if (ztcmd_request(name, command, &service_status, &reply) < 0)
@@ -113,7 +112,6 @@ static const char *probe(const char *name, int restart, int timeout)
         return "unknown";
     if (child == 0) {
         tool_deadline(timeout, NULL, ETIMEDOUT);
-        ztuds_set_timeout(timeout * 1000);
         int32_t result;
         int service_status;
         char *reply = NULL;

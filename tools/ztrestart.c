@@ -120,7 +120,6 @@ static int run(const char *name, int argc, char **argv, int timeout)
         status = parse_request(argc, argv, &call);
     if (status == 0) {
         tool_deadline(timeout, name, EX_TEMPFAIL);
-        ztuds_set_timeout(timeout * 1000);
         int32_t result;
         status = restart_exchange(name, &call, &result) == 0 ? report(&call, result)
                                                              : tool_service_failure(name, errno);
