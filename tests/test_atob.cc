@@ -229,35 +229,47 @@ TEST(Ztatob, RoundTripsEveryByteThroughPipesInRandomPiecesAndWraps)
     EXPECT_EQ(run_tool({"-w", "4"}, {"abc"}).out, "6BCD\nc\n");
 }
 
-TEST(Ztatob, DecodingObeysTheControlLetters)
+TEST(Ztatob, DecodingObeysTheControlLettersAndRefusesOtherLetters)
 {
     const std::string unterminated = "ztatob: the text ended before its terminator \"c\"\n";
+    const std::string carriage_return = "ztatob: 0x0d at offset 4 is not an atob letter\n";
     const struct {
         Strings pieces;
         int status;
         std::string out, err;
     } cases[] = {
-        {{"6", "BCD", "cd", "garbage"}, 0, "abc", ""}, {{"6Be6BCD\nc\n"}, 0, "aabc", ""},
+        {{"6", "BCD", "cd", "garbage"}, 0, "abc", ""}, {{"6Be6B\tC D\nc\n"}, 0, "aabc", ""},
         {{"6BCD", "5BCd"}, 1, "abc", "ztatob: the text aborted the data (\"d\")\n"},
-        {{"6BC"}, 4, "ab", unterminated}, {{}, 4, "", unterminated},
+        {{"6BC"}, 65, "ab", unterminated}, {{}, 65, "", unterminated},
+        // CRLF line ends, at the start of a piece after others, and a letter
+        // beyond the alphabet; text after the "c" is not looked at.
+        {{"6BCD\r\n5BCc\r\n"}, 65, "abc", carriage_return}, {{"6BCD", "\r\n"}, 65, "abc", carriage_return},
+        {{"6B~"}, 65, "a", "ztatob: 0x7e at offset 2 is not an atob letter\n"}, {{"6BCDc\r\n"}, 0, "abc", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.pieces.empty() ? "" : c.pieces[0]);
         ToolRun run = run_tool({"-d"}, c.pieces);
         EXPECT_EQ(std::tie(run.status, run.out, run.err), std::tie(c.status, c.out, c.err));
     }
+    // Told to be lenient, it decodes them as the codec does.
+    std::string lenient = "6BCD\r\n5BCc";
+    int length = static_cast<int>(lenient.size());
+    ATOB_State state = ATOB_Init;
+    ASSERT_GT(atobDecode(&state, lenient.data(), &length), 0);
+    ToolRun run = run_tool({"--decode", "--lenient"}, {"6BCD\r\n5BCc"});
+    EXPECT_EQ(std::tuple(run.status, run.out, run.err), std::tuple(0, lenient.substr(0, length), ""));
 }
 
 TEST(Ztatob, HelpAndUsageErrors)
 {
     ToolRun help = run_tool({"--help"}, {});
     EXPECT_EQ(std::tuple(help.status, help.out.substr(0, 13)), std::tuple(0, "usage: ztatob"));
-    const std::string width = "ztatob: -w needs a width of 0 or more, not ";
-    for (auto [args, first_line] : {std::pair<Strings, std::string>{{"-x"}, "ztatob: unknown argument \"-x\"\n"},
-                                    {{"-w", "wide"}, width + "\"wide\"\n"}, {{"-w"}, width + "\"\"\n"},
+    const std::string width = "ztatob: --width needs a width of 0 or more, not ";
+    for (auto [args, first_line] : {std::pair<Strings, std::string>{{"-x"}, "ztatob: invalid option -- 'x'\n"},
+                                    {{"-w", "wide"}, width + "\"wide\"\n"}, {{"--width="}, width + "\"\"\n"},
                                     {{"-w", "-1"}, width + "\"-1\"\n"}}) {
         ToolRun run = run_tool(args, {"abc"});
-        EXPECT_EQ(std::tuple(run.status, run.out, run.err.substr(0, first_line.size())), std::tuple(2, "", first_line));
+        EXPECT_EQ(std::tuple(run.status, run.out, run.err.substr(0, first_line.size())), std::tuple(64, "", first_line));
     }
 }
 

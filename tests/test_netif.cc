@@ -326,13 +326,14 @@ TEST_F(NetifTest, ToolShowsRoutesRolesAndHardwareAddresses)
     using Run = std::pair<int, std::string>;
     EXPECT_EQ(ztnet("route 10.1.0.5"), Run(0, "route 10.1.0.0 mask 255.255.0.0 gateway 0.0.0.0 dev eth1 "
                                               "flags 0x0001\nnetworks: trusted\nlocal address 10.1.0.1\n"));
-    EXPECT_EQ(ztnet("route 10.1.0.300"), Run(2, "ztnet: 10.1.0.300 is not an IPv4 address\n"));
+    EXPECT_EQ(ztnet("route 10.1.0.300"), Run(64, "ztnet: 10.1.0.300 is not an IPv4 address\n"
+                                                 "Try 'ztnet --help' for more information.\n"));
     EXPECT_EQ(ztnet("role trusted"), Run(0, "eth1\n"));
     EXPECT_EQ(ztnet("hwaddr eth1"), Run(0, "00:1a:2b:3c:4d:5e\n"));
-    EXPECT_EQ(ztnet("hwaddr nosuch"), Run(1, "ztnet: nosuch: no such interface\n"));
+    EXPECT_EQ(ztnet("hwaddr nosuch"), Run(69, "ztnet: nosuch: no such interface\n"));
     EXPECT_EQ(ztnet("arp-request eth1 10.1.0.2 10.1.0.1"),
               Run(0, "sent 42 bytes on eth1: who has 10.1.0.2, tell 10.1.0.1\n"));
-    EXPECT_TRUE(ztnet("role eth1").first == 2 && ztnet("hwaddr").first == 2);
+    EXPECT_TRUE(ztnet("role eth1").first == 64 && ztnet("hwaddr").first == 64);
 }
 
 // The interface of the route selected for addr, or "-" for none.

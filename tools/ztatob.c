@@ -2,21 +2,15 @@
  * -d decodes atob text back into the original bytes. Encoded text is cut
  * into lines (the decoder ignores line feeds) and ends with the terminator
  * "c"; the decoder reads its input in whatever pieces arrive, keeping one
- * decoder state across them. */
+ * decoder state across them, and refuses what is not atob text unless told
+ * to be lenient. */
 #include <errno.h>
-#include <stdio.h>
+#include <getopt.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "zttools.h"
-
-enum {
-    EXIT_ABORTED = 1,   /* the text held "d" */
-    EXIT_USAGE = 2,
-    EXIT_IO = 3,        /* reading or writing failed */
-    EXIT_TRUNCATED = 4, /* the text ended before its terminator */
-};
+#include "tool.h"
 
 #define DEFAULT_WIDTH 64
 /* Input is encoded in chunks of whole groups, so that only the last chunk
@@ -24,18 +18,24 @@ enum {
 #define CHUNK (3 * 4096)
 #define CHUNK_TEXT (CHUNK / 3 * 4 + 2)
 
-static void usage(FILE *out)
+static void usage(void)
 {
-    fprintf(out,
-            "usage: ztatob [-w WIDTH]    encode standard input to standard output\n"
-            "       ztatob -d            decode standard input to standard output\n"
-            "Encoded text uses the characters '!' to '`', in lines of WIDTH characters\n"
-            "(default %d, 0 for one line), and ends with \"c\". When decoding, space, tab\n"
-            "and line feed are ignored, \"c\" ends the data, \"e\" restarts a group and\n"
-            "\"d\" aborts; a carriage return is data, so convert CRLF text first.\n"
-            "Exit status: 0 success, 1 the text aborted (\"d\"), 2 usage error,\n"
-            "3 read or write error, 4 the text ended before its \"c\".\n",
-            DEFAULT_WIDTH);
+    printf("usage: ztatob [-w WIDTH]      encode standard input to standard output\n"
+           "       ztatob -d [-l]         decode standard input to standard output\n"
+           "  -d, --decode       decode instead of encoding\n"
+           "  -l, --lenient      decode letters outside the alphabet too, by the\n"
+           "                     codec's formulas, instead of refusing them\n"
+           "  -w, --width=WIDTH  encoded lines of WIDTH characters (default %d, 0 for\n"
+           "                     one line)\n"
+           "  -h, --help         this text\n"
+           "  -V, --version      the version\n"
+           "Encoded text uses the characters '!' to '`' and ends with \"c\". When\n"
+           "decoding, space, tab and line feed are ignored, \"c\" ends the data, \"e\"\n"
+           "restarts a group and \"d\" aborts; any other letter, a carriage return\n"
+           "among them, is refused (convert CRLF text first).\n"
+           "The status is 1 when the text aborted itself (\"d\"); 65 when it holds\n"
+           "a letter that is not atob text or ends before its \"c\".\n" TOOL_STATUS_HELP,
+           DEFAULT_WIDTH);
 }
 
 /* Reads until buf holds size bytes or the input ends; -1 on error. */
@@ -57,17 +57,32 @@ static ssize_t read_full(char *buf, size_t size)
 
 static int read_failed(void)
 {
-    fprintf(stderr, "ztatob: reading standard input: %s\n", strerror(errno));
-    return EXIT_IO;
+    return tool_fail(EX_OSERR, "reading standard input: %s", strerror(errno));
 }
 
 static int finish_output(void)
 {
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "ztatob: writing standard output: %s\n", strerror(errno));
-        return EXIT_IO;
-    }
+    if (fflush(stdout) != 0 || ferror(stdout))
+        return tool_fail(EX_OSERR, "writing standard output: %s", strerror(errno));
     return 0;
+}
+
+/* Whether c may stand in atob text: a letter of the alphabet, a control
+ * letter or a blank that the decoder skips. */
+static int is_atob_text(unsigned char c)
+{
+    return (c >= '!' && c <= '`') || c == 'c' || c == 'd' || c == 'e' || c == ' ' || c == '\t' ||
+           c == '\n';
+}
+
+/* The length of the atob text at the start of text: up to the first letter
+ * that is none, or all of it. Text after a "c" does not count. */
+static size_t atob_text_span(const char *text, size_t length)
+{
+    size_t i = 0;
+    while (i < length && text[i] != 'c' && is_atob_text((unsigned char)text[i]))
+        i++;
+    return i < length && text[i] == 'c' ? length : i;
 }
 
 /* Writes text, breaking a line after every width characters. */
@@ -107,58 +122,72 @@ static int encode(size_t width)
     }
 }
 
-static int decode(void)
+static int decode(int lenient)
 {
     static char buf[65536];
     ATOB_State state = ATOB_Init;
-    for (;;) {
+    for (long long offset = 0;;) {
         ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return read_failed();
-        if (n == 0) {
-            int status = finish_output();
-            fprintf(stderr, "ztatob: the text ended before its terminator \"c\"\n");
-            return status ? status : EXIT_TRUNCATED;
-        }
-        int length = (int)n;
+        /* What was decoded before a fault is written out first. */
+        if (n == 0)
+            return finish_output() ? EX_OSERR
+                                   : tool_fail(EX_DATAERR, "the text ended before its terminator \"c\"");
+        size_t text = lenient ? (size_t)n : atob_text_span(buf, (size_t)n);
+        int length = (int)text;
         int result = atobDecode(&state, buf, &length);
-        if (result < 0) {
-            int status = finish_output();
-            fprintf(stderr, "ztatob: the text aborted the data (\"d\")\n");
-            return status ? status : EXIT_ABORTED;
-        }
+        if (result < 0)
+            return finish_output() ? EX_OSERR : tool_fail(TOOL_NEGATIVE, "the text aborted the data (\"d\")");
         fwrite(buf, 1, (size_t)length, stdout);
         if (result > 0)
             return finish_output();
+        if (text < (size_t)n) {
+            /* Decoding stopped before it: the letter is still in place. */
+            unsigned char refused = (unsigned char)buf[text];
+            return finish_output() ? EX_OSERR
+                                   : tool_fail(EX_DATAERR, "0x%02x at offset %lld is not an atob letter",
+                                               refused, offset + (long long)text);
+        }
+        offset += n;
     }
 }
 
 int main(int argc, char **argv)
 {
-    int decoding = 0;
+    static const struct option options[] = {{"decode", no_argument, NULL, 'd'},
+                                            {"lenient", no_argument, NULL, 'l'},
+                                            {"width", required_argument, NULL, 'w'},
+                                            {"help", no_argument, NULL, 'h'},
+                                            {"version", no_argument, NULL, 'V'},
+                                            {NULL, 0, NULL, 0}};
+    tool_start("ztatob", argv);
+    int decoding = 0, lenient = 0;
     long width = DEFAULT_WIDTH;
-    for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage(stdout);
-            return 0;
-        } else if (strcmp(argv[i], "-d") == 0) {
+    for (int option; (option = getopt_long(argc, argv, "dlw:hV", options, NULL)) != -1;) {
+        char *end;
+        switch (option) {
+        case 'd':
             decoding = 1;
-        } else if (strcmp(argv[i], "-w") == 0) {
-            const char *value = i + 1 < argc ? argv[++i] : "";
-            char *end;
+            break;
+        case 'l':
+            lenient = 1;
+            break;
+        case 'w':
             errno = 0;
-            width = strtol(value, &end, 10);
-            if (errno != 0 || *end != '\0' || end == value || width < 0) {
-                fprintf(stderr, "ztatob: -w needs a width of 0 or more, not \"%s\"\n", value);
-                return EXIT_USAGE;
-            }
-        } else {
-            fprintf(stderr, "ztatob: unknown argument \"%s\"\n", argv[i]);
-            usage(stderr);
-            return EXIT_USAGE;
+            width = strtol(optarg, &end, 10);
+            if (errno != 0 || *end != '\0' || end == optarg || width < 0)
+                return tool_usage_error("--width needs a width of 0 or more, not \"%s\"", optarg);
+            break;
+        default:
+            return tool_other_option(option, usage);
         }
     }
-    return decoding ? decode() : encode((size_t)width);
+    if (optind < argc)
+        return tool_usage_error("no operands are taken, not \"%s\"", argv[optind]);
+    if (lenient && !decoding)
+        return tool_usage_error("--lenient applies to decoding only");
+    return decoding ? decode(lenient) : encode((size_t)width);
 }

@@ -1,81 +1,113 @@
 /* ztmsg: sends, receives and removes the message-queue messages of the
- * appliance's services from the command line. The library's own records
- * (errors of the queue calls) are shown on standard error as well. */
+ * appliance's services from the command line. Every failure is told on
+ * standard error with the queue it concerns; the library's own records go
+ * to the system log. */
+#include <dirent.h>
 #include <errno.h>
-#include <limits.h>
-#include <stdio.h>
+#include <getopt.h>
 #include <stdlib.h>
 #include <string.h>
-#include <syslog.h>
 
-#include "zttools.h"
+#include "tool.h"
 
-enum {
-    EXIT_FAILED = 1, /* the queue call failed */
-    EXIT_USAGE = 2,
-    EXIT_EMPTY = 3,  /* recv without --wait found no message */
-};
-
-static void usage(FILE *out)
+static void usage(void)
 {
-    fprintf(out,
-            "usage: ztmsg send NAME|'*' TYPE TEXT   send TEXT (at most %d bytes) with TYPE (1 or\n"
-            "                                      more) to service NAME, or to every service\n"
-            "       ztmsg recv NAME [--wait]       take the first message of NAME's queue (made\n"
-            "                                      if missing) and print type, sender and data;\n"
-            "                                      with --wait, wait for one\n"
-            "       ztmsg rm NAME                  remove NAME's queue\n"
-            "Queues are found through their directories under %s.\n"
-            "Exit status: 0 success, 1 the queue call failed, 2 usage error,\n"
-            "3 no message waiting (recv without --wait).\n",
-            ZTMSG_MAX_DATA, ZTMSG_DIR);
+    printf("usage: ztmsg send NAME|'*' TYPE TEXT  send TEXT (at most %d bytes) with TYPE (1\n"
+           "                                     or more) to service NAME, or to every service\n"
+           "       ztmsg recv [-w] NAME          take the first message of NAME's queue (made\n"
+           "                                     if missing) and print type, sender and data\n"
+           "       ztmsg rm NAME                 remove NAME's queue\n"
+           "  -w, --wait     recv waits for a message instead of failing at once\n"
+           "  -h, --help     this text\n"
+           "  -V, --version  the version\n"
+           "Queues are found through their directories under %s. Options may come\n"
+           "anywhere; \"--\" ends them (for a TEXT that begins with \"-\").\n"
+           "recv prints the message. A failed send says which queue failed and why; with\n"
+           "'*' every queue is tried, and the status is the highest of the failures'.\n"
+           "Queue statuses: 69 no such queue, 75 the queue is full or (recv) empty.\n" TOOL_STATUS_HELP,
+           ZTMSG_MAX_DATA, ZTMSG_DIR);
 }
 
-static int usage_error(const char *what)
+/* The status and message for a failed send to name. */
+static int send_failure(const char *name, int err)
 {
-    fprintf(stderr, "ztmsg: %s\n", what);
-    usage(stderr);
-    return EXIT_USAGE;
+    if (err == ENOENT)
+        return tool_fail(EX_UNAVAILABLE, "send to %s: no such queue", name);
+    if (err == EAGAIN)
+        return tool_fail(EX_TEMPFAIL, "send to %s: the queue is full", name);
+    return tool_fail(EX_OSERR, "send to %s: %s", name, strerror(err));
+}
+
+static int send_one(const char *name, ztmsg_message *message)
+{
+    return ztmsg_send(name, message) == 0 ? 0 : send_failure(name, errno);
+}
+
+/* Sends to every queue under the base directory, telling each failure;
+ * the highest status of the failures, 0 when every send went. */
+static int send_everywhere(ztmsg_message *message)
+{
+    DIR *dir = opendir(ZTMSG_DIR);
+    if (!dir)
+        return errno == ENOENT ? tool_fail(EX_UNAVAILABLE, "send to *: no queues under %s", ZTMSG_DIR)
+                               : tool_fail(EX_OSERR, "%s: %s", ZTMSG_DIR, strerror(errno));
+    int status = 0, sent = 0;
+    for (struct dirent *entry; (entry = readdir(dir));) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        int one = send_one(entry->d_name, message);
+        status = one > status ? one : status;
+        sent += one == 0;
+    }
+    closedir(dir);
+    if (status == 0 && sent == 0)
+        return tool_fail(EX_UNAVAILABLE, "send to *: no queues under %s", ZTMSG_DIR);
+    return status;
 }
 
 static int send_text(const char *name, const char *type_text, const char *text)
 {
+    int status = strcmp(name, "*") == 0 ? 0 : tool_check_name(name);
+    if (status)
+        return status;
     char *end = NULL;
     errno = 0;
     long type = strtol(type_text, &end, 10);
     if (errno || end == type_text || *end || type < 1)
-        return usage_error("TYPE must be a number of 1 or more");
+        return tool_usage_error("TYPE must be a number of 1 or more, not \"%s\"", type_text);
     size_t length = strlen(text);
-    if (length > ZTMSG_MAX_DATA) {
-        fprintf(stderr, "ztmsg: the text has %zu bytes; a message holds at most %d\n", length,
-                ZTMSG_MAX_DATA);
-        return EXIT_USAGE;
-    }
+    if (length > ZTMSG_MAX_DATA)
+        return tool_usage_error("the text has %zu bytes; a message holds at most %d", length,
+                                ZTMSG_MAX_DATA);
     ztmsg_message message = {0};
     message.mtype = type;
     message.length = (uint32_t)length;
     memcpy(message.data, text, length);
-    if (ztmsg_send(name, &message) < 0) {
-        fprintf(stderr, "ztmsg: could not send to %s\n", name);
-        return EXIT_FAILED;
-    }
-    return 0;
+    return strcmp(name, "*") == 0 ? send_everywhere(&message) : send_one(name, &message);
+}
+
+/* name for a queue of its own: a service name, and not the broadcast. */
+static int check_queue_name(const char *name)
+{
+    if (strcmp(name, "*") == 0)
+        return tool_usage_error("\"*\" stands for every queue; only send takes it");
+    return tool_check_name(name);
 }
 
 static int receive(const char *name, int wait)
 {
+    int status = check_queue_name(name);
+    if (status)
+        return status;
     int queue;
     if (ztmsg_init(name, &queue) < 0)
-        return EXIT_FAILED;
+        return tool_fail(EX_OSERR, "recv from %s: no queue made: %s", name, strerror(errno));
     ztmsg_message message;
     int received;
     if (ztmsg_get(queue, &message, &received, wait ? -1 : 0) < 0) {
-        if (errno == ENOMSG) {
-            fprintf(stderr, "ztmsg: no message for %s\n", name);
-            return EXIT_EMPTY;
-        }
-        fprintf(stderr, "ztmsg: could not receive for %s: %s\n", name, strerror(errno));
-        return EXIT_FAILED;
+        if (errno == ENOMSG)
+            return tool_fail(EX_TEMPFAIL, "recv from %s: no message waiting", name);
+        return tool_fail(EX_OSERR, "recv from %s: %s", name, strerror(errno));
     }
     unsigned length = message.length <= ZTMSG_MAX_DATA ? message.length : ZTMSG_MAX_DATA;
     printf("type %ld from pid %d, %u bytes: %.*s\n", message.mtype, (int)message.sender_pid,
@@ -85,35 +117,70 @@ static int receive(const char *name, int wait)
 
 static int remove_queue(const char *name)
 {
-    char *path = zt_buildstr(NULL, "%s%s", ZTMSG_DIR, name);
-    int exists = path ? zt_filetest(path, 'd') : -1;
-    free(path);
-    int queue;
-    if (exists != 1) {
-        fprintf(stderr, "ztmsg: %s has no queue\n", name);
-        return EXIT_FAILED;
-    }
-    if (ztmsg_init(name, &queue) < 0)
-        return EXIT_FAILED;
+    int status = check_queue_name(name);
+    if (status)
+        return status;
+    int queue = tool_queue_id(name);
+    if (queue < 0)
+        return errno == ENOENT ? tool_fail(EX_UNAVAILABLE, "rm %s: no such queue", name)
+                               : tool_fail(EX_OSERR, "rm %s: %s", name, strerror(errno));
     ztmsg_term(queue);
     return 0;
 }
 
+static int run_send(char **operands, int wait)
+{
+    (void)wait;
+    return send_text(operands[0], operands[1], operands[2]);
+}
+
+static int run_rm(char **operands, int wait)
+{
+    (void)wait;
+    return remove_queue(operands[0]);
+}
+
+static int run_recv(char **operands, int wait)
+{
+    return receive(operands[0], wait);
+}
+
+static const struct {
+    const char *verb;
+    int operands;
+    int (*run)(char **operands, int wait);
+} verbs[] = {{"send", 3, run_send}, {"recv", 1, run_recv}, {"rm", 1, run_rm}};
+
 int main(int argc, char **argv)
 {
-    /* The library's error records on standard error too; its debug
-     * records (an empty queue) stay in the log. */
-    openlog("ztmsg", LOG_PERROR, LOG_USER);
-    setlogmask(LOG_UPTO(LOG_ERR));
-    if (argc == 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
-        usage(stdout);
-        return 0;
+    static const struct option options[] = {{"wait", no_argument, NULL, 'w'},
+                                            {"help", no_argument, NULL, 'h'},
+                                            {"version", no_argument, NULL, 'V'},
+                                            {NULL, 0, NULL, 0}};
+    tool_start("ztmsg", argv);
+    int wait = 0;
+    for (int option; (option = getopt_long(argc, argv, "whV", options, NULL)) != -1;) {
+        switch (option) {
+        case 'w':
+            wait = 1;
+            break;
+        default:
+            return tool_other_option(option, usage);
+        }
     }
-    if (argc == 5 && !strcmp(argv[1], "send"))
-        return send_text(argv[2], argv[3], argv[4]);
-    if ((argc == 3 || (argc == 4 && !strcmp(argv[3], "--wait"))) && !strcmp(argv[1], "recv"))
-        return receive(argv[2], argc == 4);
-    if (argc == 3 && !strcmp(argv[1], "rm"))
-        return remove_queue(argv[2]);
-    return usage_error(argc < 2 ? "no command given" : "unknown command or wrong arguments");
+    if (optind == argc)
+        return tool_usage_error("no command given (send, recv or rm)");
+    const char *verb = argv[optind];
+    char **operands = argv + optind + 1;
+    int count = argc - optind - 1;
+    for (size_t i = 0; i < sizeof verbs / sizeof verbs[0]; i++) {
+        if (strcmp(verb, verbs[i].verb) != 0)
+            continue;
+        if (tool_check_operands(verb, verbs[i].operands, count))
+            return EX_USAGE;
+        if (wait && verbs[i].run != run_recv)
+            return tool_usage_error("--wait applies to recv only");
+        return verbs[i].run(operands, wait);
+    }
+    return tool_usage_error("unknown command \"%s\" (send, recv or rm)", verb);
 }

@@ -5,21 +5,16 @@
  * error records are shown on standard error as well. */
 #include <arpa/inet.h>
 #include <errno.h>
+#include <getopt.h>
 #include <net/route.h>
-#include <stdio.h>
 #include <string.h>
 #include <syslog.h>
 
-#include "zttools.h"
+#include "tool.h"
 
-enum {
-    EXIT_FAILED = 1, /* no route, no such interface, sending failed */
-    EXIT_USAGE = 2,
-};
-
-static void usage(FILE *out)
+static void usage(void)
 {
-    fprintf(out,
+    printf(
             "usage: ztnet route ADDR        the route selected for ADDR in %s, the\n"
             "                               networks it lies on and the local address\n"
             "       ztnet role NAME         the interface of role NAME (external, trusted,\n"
@@ -29,17 +24,12 @@ static void usage(FILE *out)
             "       ztnet arp-request IFACE TARGET SENDER\n"
             "                               broadcast an ARP request for TARGET from SENDER\n"
             "                               and IFACE's own hardware address\n"
+            "  -h, --help     this text\n"
+            "  -V, --version  the version\n"
             "Addresses are dotted IPv4 addresses.\n"
-            "Exit status: 0 success, 1 no route or the interface request failed,\n"
-            "2 usage error or bad address.\n",
+            "The status is 1 when there is no route to ADDR or IFACE does not use ARP,\n"
+            "69 when there is no such interface.\n" TOOL_STATUS_HELP,
             "/proc/net/route", ZT_DROPIN_FILE);
-}
-
-static int usage_error(const char *what)
-{
-    fprintf(stderr, "ztnet: %s\n", what);
-    usage(stderr);
-    return EXIT_USAGE;
 }
 
 /* An address argument in network order; 0 (with a message) if it is none. */
@@ -47,18 +37,19 @@ static int parse_address(const char *text, uint32_t *addr)
 {
     struct in_addr converted;
     if (!inet_aton(text, &converted)) {
-        fprintf(stderr, "ztnet: %s is not an IPv4 address\n", text);
+        tool_usage_error("%s is not an IPv4 address", text);
         return 0;
     }
     *addr = converted.s_addr;
     return 1;
 }
 
-/* A failed request on an interface; EXIT_FAILED. */
+/* A failed request on an interface. */
 static int interface_failure(const char *iface)
 {
-    fprintf(stderr, "ztnet: %s: %s\n", iface, errno == ENODEV ? "no such interface" : strerror(errno));
-    return EXIT_FAILED;
+    if (errno == ENODEV)
+        return tool_fail(EX_UNAVAILABLE, "%s: no such interface", iface);
+    return tool_fail(EX_OSERR, "%s: %s", iface, strerror(errno));
 }
 
 /* The dotted form of an address in network order. */
@@ -78,12 +69,10 @@ static int show_route(const char *text)
 {
     uint32_t addr;
     if (!parse_address(text, &addr))
-        return EXIT_USAGE;
+        return EX_USAGE;
     struct rtentry selected;
-    if (!route(addr, 0, &selected)) {
-        fprintf(stderr, "ztnet: no route to %s\n", text);
-        return EXIT_FAILED;
-    }
+    if (!route(addr, 0, &selected))
+        return tool_fail(TOOL_NEGATIVE, "no route to %s", text);
     char dst[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN], gateway[INET_ADDRSTRLEN];
     printf("route %s mask %s gateway %s dev %s flags 0x%04x\n",
            dotted(address_part(&selected.rt_dst), dst), dotted(address_part(&selected.rt_genmask), mask),
@@ -118,10 +107,8 @@ static int show_route(const char *text)
 static int show_role(const char *name)
 {
     const char *device = translate_device(name);
-    if (device == name) {
-        fprintf(stderr, "ztnet: %s is not a role (external, trusted, optional)\n", name);
-        return EXIT_USAGE;
-    }
+    if (device == name)
+        return tool_usage_error("%s is not a role (external, trusted, optional)", name);
     printf("%s\n", device);
     return 0;
 }
@@ -153,35 +140,71 @@ static int send_request(const char *iface, const char *target_text, const char *
 {
     uint32_t target, sender;
     if (!parse_address(target_text, &target) || !parse_address(sender_text, &sender))
-        return EXIT_USAGE;
+        return EX_USAGE;
     int sent = arp_req(-1, target, sender, iface);
-    if (sent == 0) {
-        fprintf(stderr, "ztnet: %s does not use ARP; nothing sent\n", iface);
-        return EXIT_FAILED;
-    }
+    if (sent == 0)
+        return tool_fail(TOOL_NEGATIVE, "%s does not use ARP; nothing sent", iface);
     if (sent < 0)
         return interface_failure(iface);
     printf("sent %d bytes on %s: who has %s, tell %s\n", sent, iface, target_text, sender_text);
     return 0;
 }
 
+static int run_route(char **operands)
+{
+    return show_route(operands[0]);
+}
+
+static int run_role(char **operands)
+{
+    return show_role(operands[0]);
+}
+
+static int run_dropin(char **operands)
+{
+    (void)operands;
+    return show_dropin();
+}
+
+static int run_hwaddr(char **operands)
+{
+    return show_hwaddr(operands[0]);
+}
+
+static int run_arp_request(char **operands)
+{
+    return send_request(operands[0], operands[1], operands[2]);
+}
+
+static const struct {
+    const char *verb;
+    int operands;
+    int (*run)(char **operands);
+} verbs[] = {{"route", 1, run_route},   {"role", 1, run_role},
+             {"dropin", 0, run_dropin}, {"hwaddr", 1, run_hwaddr},
+             {"arp-request", 3, run_arp_request}};
+
 int main(int argc, char **argv)
 {
+    static const struct option options[] = {{"help", no_argument, NULL, 'h'},
+                                            {"version", no_argument, NULL, 'V'},
+                                            {NULL, 0, NULL, 0}};
+    tool_start("ztnet", argv);
     openlog("ztnet", LOG_PERROR, LOG_USER);
     setlogmask(LOG_UPTO(LOG_ERR));
-    if (argc == 2 && (!strcmp(argv[1], "--help") || !strcmp(argv[1], "-h"))) {
-        usage(stdout);
-        return 0;
+    int option = getopt_long(argc, argv, "hV", options, NULL);
+    if (option != -1)
+        return tool_other_option(option, usage);
+    if (optind == argc)
+        return tool_usage_error("no command given (route, role, dropin, hwaddr or arp-request)");
+    const char *verb = argv[optind];
+    int count = argc - optind - 1;
+    for (size_t i = 0; i < sizeof verbs / sizeof verbs[0]; i++) {
+        if (strcmp(verb, verbs[i].verb) != 0)
+            continue;
+        if (tool_check_operands(verb, verbs[i].operands, count))
+            return EX_USAGE;
+        return verbs[i].run(argv + optind + 1);
     }
-    if (argc == 3 && !strcmp(argv[1], "route"))
-        return show_route(argv[2]);
-    if (argc == 3 && !strcmp(argv[1], "role"))
-        return show_role(argv[2]);
-    if (argc == 2 && !strcmp(argv[1], "dropin"))
-        return show_dropin();
-    if (argc == 3 && !strcmp(argv[1], "hwaddr"))
-        return show_hwaddr(argv[2]);
-    if (argc == 5 && !strcmp(argv[1], "arp-request"))
-        return send_request(argv[2], argv[3], argv[4]);
-    return usage_error(argc < 2 ? "no command given" : "unknown command or wrong arguments");
+    return tool_usage_error("unknown command \"%s\" (route, role, dropin, hwaddr or arp-request)", verb);
 }

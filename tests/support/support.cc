@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -272,6 +273,43 @@ std::string stderr_of(const std::function<void()> &body)
     std::string text = file_text(file);
     close(file);
     return text;
+}
+
+ProgramRun run_program(const std::vector<std::string> &command, const std::string &input,
+                       int limit_secs)
+{
+    int in = memfd_create("in", MFD_CLOEXEC), out = memfd_create("out", MFD_CLOEXEC),
+        err = memfd_create("err", MFD_CLOEXEC);
+    if (write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+        ADD_FAILURE() << "input not written";
+    lseek(in, 0, SEEK_SET);
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char *> argv;
+        for (const std::string &word : command)
+            argv.push_back(const_cast<char *>(word.c_str()));
+        argv.push_back(nullptr);
+        dup2(in, STDIN_FILENO);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    for (int waited_ms = 0; waitpid(pid, &status, WNOHANG) == 0; waited_ms += 5) {
+        if (waited_ms >= limit_secs * 1000) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        usleep(5000);
+    }
+    ProgramRun run = {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), file_text(out),
+                      file_text(err)};
+    for (int fd : {in, out, err})
+        close(fd);
+    return run;
 }
 
 }  // namespace zt_test

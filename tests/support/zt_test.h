@@ -97,6 +97,18 @@ std::string stderr_of(const std::function<void()> &body);
 // returns the child's wait status. The child never returns into gtest.
 int run_in_child(const std::function<int()> &body);
 
+// What a program did: its exit status (128 + the signal when one ended it)
+// and what it wrote to standard output and standard error.
+struct ProgramRun {
+    int status;
+    std::string out, err;
+};
+
+// Runs command (the program's path, then its arguments) with input on its
+// standard input; a program still running after limit_secs is killed.
+ProgramRun run_program(const std::vector<std::string> &command, const std::string &input = "",
+                       int limit_secs = 60);
+
 }  // namespace zt_test
 
 #endif

@@ -19,7 +19,7 @@
 namespace {
 
 constexpr char kBaseDir[] = ZTMSG_DIR;
-constexpr int kProjectId = 42;
+constexpr int kProjectId = ZTMSG_KEY_ID;
 constexpr int kCreateFlags = IPC_CREAT | 0660;
 // What travels after the message type: the length and sender words and at
 // most ZTMSG_MAX_DATA bytes of data.

@@ -152,6 +152,8 @@ ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
  * created by ztmsg_init; "*" as a destination sends to every service with
  * such a directory. Records go to syslog, each naming its function. */
 #define ZTMSG_DIR "/tmp/ztmsg/"
+/* The project id that ftok takes with the directory for the queue key. */
+#define ZTMSG_KEY_ID 42
 #define ZTMSG_MAX_DATA 252
 
 /* A message as the queue carries it: the type (a long, as the kernel has
