@@ -80,7 +80,7 @@ TEST_F(ToolsTest, EveryToolTakesVersionHelpAndNamesAWrongOption)
 {
     for (const std::string &name : kTools) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(tool(name, {"--version"}), Result(0, name + " (zttools) " ZT_PROJECT_VERSION "\n", ""));
+        EXPECT_EQ(tool(name, {"--version"}), Result(0, name + " (zttools) " ZTTOOLS_VERSION "\n", ""));
         auto [status, out, err] = tool(name, {"--help"});
         EXPECT_EQ(status, 0);
         EXPECT_NE(out.find("64 usage error;\n65 bad input data; 69 service"), std::string::npos) << out;

@@ -62,7 +62,7 @@ int tool_other_option(int option, void (*usage)(void))
     if (option == 'h')
         usage();
     else if (option == 'V')
-        printf("%s (zttools) %s\n", tool_name, ZT_PROJECT_VERSION);
+        printf("%s (zttools) %s\n", tool_name, ZTTOOLS_VERSION);
     else
         return tool_usage_error(NULL);
     return 0;
