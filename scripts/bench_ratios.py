@@ -22,6 +22,8 @@ ROWS = [
     ("hash insert+delete", ["BM_HashInsert", "BM_HashDelete"],
      ["BM_GHashInsert", "BM_GHashDelete"], "GHashTable", 2.5),
     ("hash find", ["BM_HashFind"], ["BM_MapFind"], "unordered_map", None),
+    ("hash find, int index", ["BM_HashFindIntIndex"], ["BM_GHashFind"],
+     "GHashTable", None),
     ("tree find (balanced)", ["BM_TreeFind"], ["BM_GTreeFind"], "GTree", 1.0),
     ("tree insert+balance", ["BM_TreeInsert"], ["BM_GTreeInsert"], "GTree", None),
     ("tree delete", ["BM_TreeDelete"], ["BM_GTreeDelete"], "GTree", None),
