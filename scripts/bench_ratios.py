@@ -129,26 +129,31 @@ def chart(result_dir, abis, table):
                 " ".join("NaN" if r is None else "%g" % r for r in ratios),
                 "NaN" if goal is None else "%g" % goal))
     png = os.path.join(result_dir, "ratios.png")
-    plots = ", ".join(
-        "'%s' using %d title '%s'" % (data, 2 + i, abi) for i, abi in enumerate(abis))
-    goal_column = 2 + len(abis)
+    width = 0.8 / len(abis)
+    plots = ["'%s' using ($0 + %g):%d with boxes title '%s'%s" % (
+        data, (i - (len(abis) - 1) / 2) * width, 2 + i, abi,
+        ", '' using ($0):(NaN):xtic(1) notitle" if i == 0 else "")
+        for i, abi in enumerate(abis)]
+    plots.append("'%s' using ($0):%d with points pt 7 ps 1.5 lc rgb 'red' "
+                 "title 'goal (at most)'" % (data, 2 + len(abis)))
     script = """
-set terminal pngcairo size 1100,600 font 'sans,10'
+set terminal pngcairo noenhanced size 1200,650 font 'sans,10'
 set output '%(png)s'
-set title 'zttools: time of the library / time of the peer (lower is better; x: goal)'
-set style data histograms
-set style histogram clustered gap 1
-set style fill solid 0.8 border -1
+set title 'zttools: time of the library / time of the peer, medians (lower is better)'
+set style fill solid 0.7 border -1
+set boxwidth %(width)g
 set logscale y
-set yrange [0.05:*]
-set ytics (0.1, 0.25, 0.5, 1, 2, 5, 10, 20, 50)
+set yrange [0.1:100]
+set ytics (0.1, 0.25, 0.5, 1, 2, 5, 10, 20, 50, 100)
 set grid ytics
-set xtics rotate by -35 scale 0 font ',9'
-set key top left
+set xrange [-0.6:%(last)g]
+set xtics rotate by -40 scale 0 font ',9'
+set bmargin 12
+set key top right
 set arrow from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb 'black'
-plot %(plots)s, '%(data)s' using ($0):%(goal)d with points pt 2 ps 2 lw 2 lc rgb 'red' title 'goal', \\
-     '' using 0:(NaN):xtic(1) notitle
-""" % {"png": png, "plots": plots, "data": data, "goal": goal_column}
+plot %(plots)s
+""" % {"png": png, "plots": ", ".join(plots), "width": width,
+       "last": len(table) - 0.4}
     subprocess.run(["gnuplot"], input=script.encode(), check=True)
     print("bench: chart written to " + png)
 
