@@ -3,7 +3,7 @@
 set -eu
 packages="cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev qemu-user googletest
 libgtest-dev libbenchmark-dev tcl iproute2 binutils pkg-config gcovr util-linux"
-packages="$packages mandoc abigail-tools python3"
+packages="$packages mandoc abigail-tools python3 libglib2.0-dev gnuplot-nox"
 missing=""
 for package in $packages; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

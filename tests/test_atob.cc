@@ -88,6 +88,9 @@ TEST(AtobDecode, FollowsControlLettersAndIgnoresBlanks)
         EXPECT_EQ(std::tuple(out.result, out.bytes, state.phase, state.reserved),
                   std::tuple(c.result, c.bytes, c.phase, 0u)) << c.text;
     }
+    // Only the decoded bytes are written: the text after them stays.
+    ATOB_State fresh = ATOB_Init;
+    EXPECT_EQ(decode(fresh, "6BCD6BCDc").rest, "CDc");
     // Missing arguments; counts of zero or less decode nothing.
     ATOB_State state = ATOB_Init;
     char text[] = "xyz";

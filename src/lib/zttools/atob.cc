@@ -5,6 +5,7 @@
 // control letters "c" (end), "d" (abort) and "e" (restart the group).
 // Its contract: zttools.h and the manual page zttools_atob(3).
 #include <limits.h>
+#include <stdint.h>
 #include <string.h>
 
 #include "zttools.h"
@@ -20,11 +21,6 @@ constexpr unsigned char kRestart = 'e';
 // still has a length that fits an int.
 constexpr int kMaxEncodable = (INT_MAX - 2) / 4 * 3;
 
-unsigned char low_six(unsigned char byte)
-{
-    return static_cast<unsigned char>(kFirst + (byte & 0x3F));
-}
-
 // The byte that a data character yields at phase 1, 2 or 3 of a group: the
 // character's value, with the top two bits packed for it in the first one.
 unsigned char group_byte(unsigned char pack, int phase, unsigned char value)
@@ -32,17 +28,46 @@ unsigned char group_byte(unsigned char pack, int phase, unsigned char value)
     return static_cast<unsigned char>(value | ((pack >> (6 - 2 * phase)) & 3) << 6);
 }
 
-bool in_alphabet(unsigned char c)
+// Groups are handled as 32-bit words whose first byte is the group's first
+// (little-endian order, which the shifts below assume).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+constexpr uint32_t kFirstEach = 0x21212121;  // kFirst in every byte
+
+uint32_t load_word(const unsigned char *at)
 {
-    return static_cast<unsigned char>(c - kFirst) < 64;
+    uint32_t word;
+    memcpy(&word, at, sizeof word);
+    return word;
 }
 
-// Four alphabet characters at the start of a group: no white space or
-// control letter among them, so they are one whole group.
-bool whole_group(const unsigned char *text)
+// The four characters of the three bytes in the low three bytes of word:
+// the packed top bits first, then the low six bits of each byte.
+uint32_t encode_group(uint32_t word)
 {
-    return in_alphabet(text[0]) && in_alphabet(text[1]) && in_alphabet(text[2]) &&
-           in_alphabet(text[3]);
+    const uint32_t top = word >> 6 & 0x030303;
+    // Multiplying gathers the three 2-bit fields into bits 16 to 21, b0's
+    // highest; the other products of the fields stay below bit 12 or above
+    // bit 25.
+    const uint32_t packed = top * 0x100401 >> 16 & 0x3F;
+    return ((word & 0x3F3F3F) << 8 | packed) + kFirstEach;
+}
+
+// Four characters that are all in the alphabet (no white space or control
+// letter among them), so that they are one whole group: every byte below
+// 128, and 31 more than it between 64 and 127.
+bool whole_group(uint32_t chars)
+{
+    return (chars & 0x80808080) == 0 && ((chars + 0x1F1F1F1F) & 0xC0C0C0C0) == 0x40404040;
+}
+
+// The three bytes of a whole group, in the low three bytes of the result.
+uint32_t decode_group(uint32_t chars)
+{
+    const uint32_t values = chars - kFirstEach;
+    // Multiplying puts copies of the packed 6-bit value at bits 2, 12 and
+    // 22, apart enough not to carry; each byte keeps its two top bits.
+    const uint32_t top = (values & 0xFF) * 0x401004 & 0xC0C0C0;
+    return values >> 8 | top;
 }
 
 }  // namespace
@@ -62,13 +87,11 @@ int atobEncode(char *buf, int len, char term)
         memset(bytes + len, 0, static_cast<size_t>(3 - rest));
     // Group k moves from 3k to 4k: going from the last group to the first,
     // every group is read before anything is written over it.
+    // The word read for a group takes the first byte of the next group
+    // too, which is still unwritten and within the buffer, and is ignored.
     for (int k = full + (rest != 0) - 1; k >= 0; k--) {
-        const unsigned char b0 = bytes[3 * k], b1 = bytes[3 * k + 1], b2 = bytes[3 * k + 2];
-        unsigned char *out = bytes + 4 * k;
-        out[0] = static_cast<unsigned char>(kFirst + ((b0 >> 6) << 4 | (b1 >> 6) << 2 | b2 >> 6));
-        out[1] = low_six(b0);
-        out[2] = low_six(b1);
-        out[3] = low_six(b2);
+        const uint32_t chars = encode_group(load_word(bytes + 3 * k));
+        memcpy(bytes + 4 * k, &chars, sizeof chars);
     }
     // A short group keeps its first character and those of its real bytes;
     // the terminator takes the place of the rest.
@@ -93,14 +116,14 @@ int atobDecode(ATOB_State *state, char *buf, int *len)
     for (int i = 0; i < count && result == 0; i++) {
         // The common case, a whole group in four characters, in one step;
         // its characters are all read before its bytes are written.
-        while (phase == 0 && i + 4 <= count && whole_group(text + i)) {
-            pack = static_cast<unsigned char>(text[i] - kFirst);
-            const unsigned char c1 = static_cast<unsigned char>(text[i + 1] - kFirst);
-            const unsigned char c2 = static_cast<unsigned char>(text[i + 2] - kFirst);
-            const unsigned char c3 = static_cast<unsigned char>(text[i + 3] - kFirst);
-            text[decoded++] = group_byte(pack, 1, c1);
-            text[decoded++] = group_byte(pack, 2, c2);
-            text[decoded++] = group_byte(pack, 3, c3);
+        // Only the three bytes are written, so that the text after the
+        // decoded bytes keeps what it held.
+        uint32_t chars;
+        while (phase == 0 && i + 4 <= count && whole_group(chars = load_word(text + i))) {
+            pack = static_cast<unsigned char>(chars - kFirst);
+            const uint32_t group = decode_group(chars);
+            memcpy(text + decoded, &group, 3);
+            decoded += 3;
             i += 4;
         }
         if (i == count)

@@ -2,8 +2,10 @@
 // records (key, data and a metadata word of the caller's), newest first.
 // Bucket choice is the caller's (a hash and an index callback); deletion
 // rides on the list's iteration guard, so that callbacks walking a bucket
-// may delete entries of it. The ready-made hash, index and compare
-// callbacks close the file.
+// may delete entries of it. Each entry shares one block with its link, so
+// an add allocates once and a lookup finds the entry beside the link it has
+// just read. The ready-made hash, index and compare callbacks close the
+// file.
 // Its contract: zttools.h and the manual page zttools_hash(3).
 #include <errno.h>
 #include <stdint.h>
@@ -17,6 +19,12 @@ namespace {
 constexpr int kDefaultSize = 127;
 constexpr int32_t kAtoiStep = 65599;
 constexpr double kMultiplier = 0.6180339887;
+
+// The link first: the list frees the link, and with it the entry.
+struct EntryBlock {
+    list_link link;
+    hash_entry entry;
+};
 
 hash_entry *entry_of(const list_link *link)
 {
@@ -62,23 +70,29 @@ void for_each_equal(const hash_table *table, const void *key, list_link *first, 
 }
 
 // Removes an entry from a bucket whose count the caller has raised: the
-// removal is the mark, and the entry goes at once, so that nothing can
-// reach it again; the link follows with the purge.
+// removal is the mark, which hides the entry from every look-up; it is
+// freed with its link by the purge.
 void drop_entry(list_link *link)
 {
     link->flags |= LIST_LINK_REMOVED;
-    free(entry_of(link));
 }
 
-struct IterateCall {
-    hash_iter_fn callback;
-    void *arg;
+template <typename Callback> struct IterateCall {
+    Callback callback;
+    void *arg1;
+    void *arg2;
 };
 
 int iterate_adapter(void *elem, int position, void *call)
 {
-    const auto *c = static_cast<const IterateCall *>(call);
-    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg);
+    const auto *c = static_cast<const IterateCall<hash_iter_fn> *>(call);
+    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1);
+}
+
+int iterate_del_adapter(void *elem, int position, void *call, void *)
+{
+    const auto *c = static_cast<const IterateCall<hash_iter_del_fn> *>(call);
+    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
 }
 
 }  // namespace
@@ -113,13 +127,11 @@ int hash_add(hash_table *table, const void *key, void *data)
         errno = EDOM;
         return -1;
     }
-    zt::MallocPtr<hash_entry> entry(static_cast<hash_entry *>(malloc(sizeof(hash_entry))));
-    if (!entry)
+    auto *block = static_cast<EntryBlock *>(malloc(sizeof(EntryBlock)));
+    if (!block)
         return -1;
-    *entry = hash_entry{key, data, 0};
-    if (!list_push(entry.get(), bucket))
-        return -1;
-    entry.release();
+    block->entry = hash_entry{key, data, 0};
+    zt::list_push_link(bucket, &block->link, &block->entry);
     return static_cast<int>(bucket - table->buckets);
 }
 
@@ -147,7 +159,7 @@ int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
 {
     if (!table || !callback)
         return 0;
-    IterateCall call = {callback, arg};
+    IterateCall<hash_iter_fn> call = {callback, arg, nullptr};
     for (int i = 0; i < table->size; i++) {
         if (int result = list_iterate(&table->buckets[i], iterate_adapter, &call))
             return result;
@@ -155,29 +167,16 @@ int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
     return 0;
 }
 
-// Each bucket is walked here under its guard rather than through
-// list_iterate_del: after the callback, the link shows whether the callback
-// itself already deleted this entry (it is marked then), which must not be
-// freed a second time.
+// An entry that the callback accepts is marked by the walk and freed with
+// its link when the bucket's walk ends; one that the callback itself
+// deleted meanwhile is only marked again.
 int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1, void *arg2)
 {
     if (!table || !callback)
         return 0;
-    for (int i = 0; i < table->size; i++) {
-        list_link **bucket = &table->buckets[i];
-        if (!*bucket)
-            continue;
-        list_iter_set(*bucket);
-        int position = 0;
-        for (list_link *link = *bucket; link; link = link->next, position++) {
-            if ((link->flags & LIST_LINK_REMOVED) ||
-                callback(entry_of(link)->data, position, arg1, arg2) == 0)
-                continue;
-            if (!(link->flags & LIST_LINK_REMOVED))
-                drop_entry(link);
-        }
-        list_iter_clear(bucket);
-    }
+    IterateCall<hash_iter_del_fn> call = {callback, arg1, arg2};
+    for (int i = 0; i < table->size; i++)
+        list_iterate_del(&table->buckets[i], iterate_del_adapter, &call, nullptr);
     return 0;
 }
 
@@ -206,9 +205,10 @@ void hash_del(hash_table *table)
 {
     if (!table)
         return;
+    // Each pop frees a link and the entry in its block.
     for (int i = 0; i < table->size; i++) {
-        while (void *entry = list_pop(&table->buckets[i]))
-            free(entry);
+        while (list_pop(&table->buckets[i])) {
+        }
     }
     free(table->buckets);
     free(table);

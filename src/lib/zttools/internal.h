@@ -13,6 +13,8 @@
 
 #include "ztsvc.h"
 
+struct list_link;
+
 namespace zt {
 
 // Restores errno when it goes out of scope, so that clean-up (close, free,
@@ -106,6 +108,11 @@ private:
     SavedErrno saved_;
     bool open_;
 };
+
+// Puts link, which the caller allocated, in front of the list as list_push
+// does, holding elem. The list frees the link when it is removed, so a
+// block that starts with the link goes with it.
+void list_push_link(struct ::list_link **list, struct ::list_link *link, void *elem);
 
 }  // namespace zt
 

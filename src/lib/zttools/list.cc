@@ -6,6 +6,7 @@
 // Its contract: zttools.h and the manual page zttools_list(3).
 #include <stdlib.h>
 
+#include "internal.h"
 #include "zttools.h"
 
 namespace {
@@ -15,12 +16,16 @@ bool marked(const list_link *link)
     return link->flags & LIST_LINK_REMOVED;
 }
 
-list_link *new_link(void *elem)
+list_link *fresh_link(list_link *link, void *elem)
 {
-    auto *link = static_cast<list_link *>(malloc(sizeof(list_link)));
     if (link)
         *link = list_link{elem, 0, 0, nullptr, nullptr};
     return link;
+}
+
+list_link *new_link(void *elem)
+{
+    return fresh_link(static_cast<list_link *>(malloc(sizeof(list_link))), elem);
 }
 
 // Puts link in front of *at, which may be an inner link: the list's own
@@ -137,6 +142,11 @@ template <typename Test> list_link *peeking_walk(list_link *current, Test test)
 }
 
 }  // namespace
+
+void zt::list_push_link(list_link **list, list_link *link, void *elem)
+{
+    link_before(list, fresh_link(link, elem));
+}
 
 extern "C" {
 

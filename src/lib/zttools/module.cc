@@ -11,6 +11,6 @@ int Zttools_Init(void *)
     return 0;
 }
 
-int Tcl_ModInit(void *) __attribute__((alias("Zttools_Init")));
+int Tcl_ModInit(void *) __attribute__((alias("Zttools_Init"), nothrow));
 
 }  // extern "C"
