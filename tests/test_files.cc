@@ -12,6 +12,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "failalloc.h"
 #include "zt_test.h"
@@ -132,6 +133,43 @@ TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopyAndTouchKeepsContent)
     EXPECT_EQ(with_errno(zt_touch("no/such")), std::pair(-1, ENOENT));
 }
 
+// What a 32-bit build without large-file support cannot examine: a sparse
+// file of 3 GiB (its size still fits the 32-bit count) and entries whose
+// inode numbers need 64 bits. Every file function works on both.
+TEST_F(FilesTest, FilesOfThreeGigabytesAndWideInodeNumbers)
+{
+    constexpr uint32_t kSize = 3u << 30;
+    int fd = open("large", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(ftruncate(fd, kSize), 0);
+    uint32_t size = 0;
+    EXPECT_EQ(zt_filesize_fd(fd, &size) == 0 ? size : errno, kSize);
+    close(fd);
+    zt_test::WideInodeDir wide("wide", [](const std::string &lower) {
+        mkdir((lower + "/dir").c_str(), 0755);
+        write_file((lower + "/dir/five").c_str(), "12345");
+    });
+    std::vector<std::pair<const char *, uint32_t>> files = {{"large", kSize}};
+    if (wide.problem().empty())
+        files.emplace_back("wide/dir/five", 5u);
+    for (auto [path, length] : files) {
+        EXPECT_EQ(zt_filesize(path, &size) == 0 ? size : errno, length) << path;
+        for (char letter : {'e', 'f', 'r', 'w'})
+            EXPECT_EQ(zt_filetest(path, letter), 1) << path << " " << letter;
+        EXPECT_EQ(zt_touch(path), 0) << path;
+        EXPECT_EQ(zt_filesize(path, &size) == 0 ? size : errno, length) << path << " touched";
+        EXPECT_EQ(with_errno(zt_buildpath((path + std::string("/x")).c_str(), 0700)), std::pair(-1, ENOTDIR)) << path;
+    }
+    // The copy reads the large file: its first block cannot be written.
+    ASSERT_EQ(mknod("full", S_IFCHR | 0666, makedev(1, 7)), 0);
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("large", "full"), -1); }),
+              "Error copying large to full: No space left on device\n");
+    if (!wide.problem().empty())
+        GTEST_SKIP() << wide.problem();
+    EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("wide/dir/five", "wide/dir/copy"), 0); }), "");
+    EXPECT_EQ(zt_filetest("wide/dir", 'd'), 1);
+    EXPECT_EQ(zt_buildpath("wide/dir/new/deeper", 0700), 0);
+}
+
 TEST_F(FilesTest, EveryLetterOnEveryKindOfPath)
 {
     write_file("file", "");
@@ -219,6 +257,22 @@ TEST_F(FilesTest, BuildPathCreatesMissingDirectoriesInOrder)
         return zt_buildpath("a/new/deeper", 0700) == -1 && errno == ENOENT && zt_filetest("a/new", 'e') == 0 ? 0 : 1;
     });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+}  // namespace
+
+// Each compiled from the same header, with and without large-file support.
+std::string exports_with_offsets_of_32_bits();
+std::string exports_with_offsets_of_64_bits();
+
+namespace {
+
+TEST(PublicHeader, NoExportChangesShapeWithLargeFileSupport)
+{
+    const std::string without = exports_with_offsets_of_32_bits();
+    const std::string pointer = std::to_string(sizeof(void *));
+    EXPECT_NE(without.find("\nzt_filesize_fd " + pointer + "->(4," + pointer + "->4,)4\n"), std::string::npos) << without;
+    EXPECT_EQ(without, exports_with_offsets_of_64_bits());
 }
 
 TEST(PathSplit, DirnameAndBasename)

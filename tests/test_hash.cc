@@ -56,10 +56,13 @@ TEST(Hash, ReadyMadeCallbacksGiveTheirExactValues)
 
     errno = 12345;
     const std::pair<int, int> by_127[] = {{0, 0},      {1, 78},   {2, 29},   {100, 102},
-                                          {197091, 118}, {-1, -1}, {-100, -1}, {INT_MAX, 2}};
+                                          {197091, 118}, {-1, -1}, {-100, -1}, {INT_MAX, 2},
+                                          // products that extended precision rounds otherwise
+                                          {21102687, 104}, {-124013275, 0}, {INT_MIN, -1}};
     for (auto [hash, index] : by_127)
         EXPECT_EQ(hash_mult_func(hash, 127, nullptr), index) << hash;
     EXPECT_EQ(hash_mult_func(1, 1000, nullptr), 618);
+    EXPECT_EQ(hash_mult_func(5, 0, nullptr), -1);
     EXPECT_EQ(errno, 12345);
 
     // Occupying each result in turn reveals the probe order.

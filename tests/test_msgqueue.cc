@@ -219,6 +219,24 @@ TEST_F(MsgQueueTest, BroadcastsReachEveryKeyDirectoryAndFailuresAreLogged)
     expect_failure(ztmsg_send("*", &message), 0, "ztmsg_send: unable to open /tmp/ztmsg/\n");
 }
 
+// Key directories whose inode numbers need 64 bits: each service finds its
+// queue, and the broadcast's directory walk reaches both.
+TEST_F(MsgQueueTest, BroadcastWalksKeyDirectoriesWithWideInodeNumbers)
+{
+    zt_test::WideInodeDir base("/tmp/ztmsg", [](const std::string &lower) {
+        for (const char *name : {"/alpha", "/beta"})
+            mkdir((lower + name).c_str(), 0777);
+    });
+    if (!base.problem().empty())
+        GTEST_SKIP() << base.problem();
+    const int queues[] = {init("alpha"), init("beta")};
+    ztmsg_message message = message_of(3, "wide");
+    EXPECT_EQ(ztmsg_send("*", &message), 0);
+    for (int queue : queues)
+        EXPECT_EQ(take(queue), "3:wide");
+    expect_log();
+}
+
 TEST_F(MsgQueueTest, AllocationFailuresFailWithTheirRecords)
 {
     init("alpha");

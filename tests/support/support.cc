@@ -7,6 +7,7 @@
 #include <net/if.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -310,6 +311,43 @@ ProgramRun run_program(const std::vector<std::string> &command, const std::strin
     for (int fd : {in, out, err})
         close(fd);
     return run;
+}
+
+WideInodeDir::WideInodeDir(const std::string &path, const std::function<void(const std::string &)> &fill)
+    : path_(path)
+{
+    const std::string lower = path + ".lower", upper = path + ".upper";
+    for (const std::string &dir : {path, lower, upper})
+        mkdir(dir.c_str(), 0777);
+    if (mount("zttest-lower", lower.c_str(), "tmpfs", 0, "mode=0777") < 0 ||
+        mount("zttest-upper", upper.c_str(), "tmpfs", 0, "mode=0777") < 0) {
+        problem_ = std::string("tmpfs: ") + strerror(errno);
+        return;
+    }
+    fill(lower);
+    mkdir((upper + "/data").c_str(), 0777);
+    mkdir((upper + "/work").c_str(), 0777);
+    const std::string options = "lowerdir=" + lower + ",upperdir=" + upper + "/data,workdir=" + upper + "/work,xino=on";
+    if (mount("zttest-wide", path.c_str(), "overlay", 0, options.c_str()) < 0) {
+        problem_ = std::string("overlay: ") + strerror(errno);
+        return;
+    }
+    DIR *dir = opendir(path.c_str());
+    bool wide = false;
+    while (const struct dirent *entry = dir ? readdir(dir) : nullptr)
+        wide |= entry->d_ino > UINT32_MAX && strcmp(entry->d_name, "..") != 0;
+    if (dir)
+        closedir(dir);
+    if (!wide)
+        problem_ = "the overlay gives no inode numbers beyond 32 bits";
+}
+
+WideInodeDir::~WideInodeDir()
+{
+    for (const std::string &dir : {path_, path_ + ".lower", path_ + ".upper"}) {
+        umount2(dir.c_str(), MNT_DETACH);
+        rmdir(dir.c_str());
+    }
 }
 
 }  // namespace zt_test

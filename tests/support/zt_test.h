@@ -109,6 +109,21 @@ struct ProgramRun {
 ProgramRun run_program(const std::vector<std::string> &command, const std::string &input = "",
                        int limit_secs = 60);
 
+// A directory at path whose entries, made in the lower directory by fill
+// before the mount, have inode numbers beyond 32 bits: an overlay of two
+// tmpfs with extended inode numbers. problem() says why there is none.
+class WideInodeDir {
+public:
+    WideInodeDir(const std::string &path, const std::function<void(const std::string &lower)> &fill);
+    ~WideInodeDir();
+    WideInodeDir(const WideInodeDir &) = delete;
+    WideInodeDir &operator=(const WideInodeDir &) = delete;
+    const std::string &problem() const { return problem_; }
+
+private:
+    std::string path_, problem_;
+};
+
 }  // namespace zt_test
 
 #endif

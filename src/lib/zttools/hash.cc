@@ -18,7 +18,12 @@ namespace {
 
 constexpr int kDefaultSize = 127;
 constexpr int32_t kAtoiStep = 65599;
-constexpr double kMultiplier = 0.6180339887;
+// The multiplier of hash_mult_func as the 53-bit integer m of the double
+// m * 2^-53 nearest to 0.6180339887.
+constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(0.6180339887 * 0x1p53);
+static_assert(kMultiplierBits * 0x1p-53 == 0.6180339887 && kMultiplierBits >> 52 == 1);
+constexpr int kDoubleBits = 53;
+constexpr uint64_t kFractionMask = (uint64_t{1} << kDoubleBits) - 1;
 
 // The link first: the list frees the link, and with it the entry.
 struct EntryBlock {
@@ -93,6 +98,31 @@ int iterate_del_adapter(void *elem, int position, void *call, void *)
 {
     const auto *c = static_cast<const IterateCall<hash_iter_del_fn> *>(call);
     return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
+}
+
+// The product of a (at most 53 bits) and b, rounded to the 53 significant
+// bits of a double, ties to even, as mantissa * 2^shift. Double arithmetic
+// done in integers gives the same result on every target: the x87 would
+// round to 64 bits first and, now and then, round the same product twice.
+struct Rounded {
+    uint64_t mantissa;
+    int shift;
+};
+
+Rounded product_as_double(uint64_t a, uint32_t b)
+{
+    const uint64_t low_part = (a & 0xffffffffu) * b, high_part = (a >> 32) * b;
+    const uint64_t low = low_part + (high_part << 32);
+    const uint64_t high = (high_part >> 32) + (low < low_part);
+    const int length = high ? 128 - __builtin_clzll(high) : low ? 64 - __builtin_clzll(low) : 0;
+    if (length <= kDoubleBits)
+        return {low, 0};
+    // At most 84 bits: the dropped part lies in low.
+    const int shift = length - kDoubleBits;
+    const uint64_t mantissa = (high << (64 - shift)) | (low >> shift);
+    const uint64_t dropped = low & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
+    const bool up = dropped > half || (dropped == half && (mantissa & 1));
+    return {mantissa + up, shift};
 }
 
 }  // namespace
@@ -240,11 +270,16 @@ int hash_intcmp(const void *a, const void *b)
 
 int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
 {
-    // The fractional part with the sign of the product, as modf gives it;
-    // the product stays below 2^31 in size, so the truncation is exact.
-    const double product = hash * kMultiplier;
-    const double fraction = product - static_cast<double>(static_cast<int64_t>(product));
-    const int index = static_cast<int>(fraction * count);
+    if (count < 1)
+        return -1;
+    // x = hash * multiplier; its fractional part f, with the sign of x, is
+    // F * 2^-53; the index is f * count, truncated toward zero.
+    const uint32_t magnitude = hash < 0 ? 0u - static_cast<uint32_t>(hash) : static_cast<uint32_t>(hash);
+    const Rounded x = product_as_double(kMultiplierBits, magnitude);
+    const uint64_t fraction = (x.mantissa << x.shift) & kFractionMask;
+    const Rounded scaled = product_as_double(fraction, static_cast<uint32_t>(count));
+    const auto whole = static_cast<int>(scaled.mantissa >> (kDoubleBits - scaled.shift));
+    const int index = hash < 0 ? -whole : whole;
     return index >= 0 && index < count ? index : -1;
 }
 

@@ -220,6 +220,14 @@ ZT_API int randint(int n);
 
 /* ---- files and paths: files.cc, zttools_files(3) ------------------------ */
 
+/* The library is built with large-file support (64-bit file offsets and
+ * inode numbers) on 32-bit targets too, so these functions and the message
+ * queues' directory walk work on files of 2 GiB and more and on file
+ * systems with 64-bit inode numbers. Sizes stay 32-bit counts. No type of
+ * this header depends on _FILE_OFFSET_BITS: a program may be built with or
+ * without it (the tests compare every export's argument and result sizes,
+ * and those of what they point to, both ways). */
+
 /* The size of a regular file or a block device: 0 and the size, or -1 with
  * size 0 (errno 0 for a bad descriptor, ENOENT for another kind of file,
  * EINVAL for a null size pointer). */
@@ -954,7 +962,9 @@ ZT_API int hash_atoi(const void *key);
 ZT_API int hash_intcmp(const void *a, const void *b);
 /* Index callbacks. hash_mult_func: the fractional part (signed) of hash *
  * 0.6180339887 times count, truncated; -1 when outside 0 .. count - 1 (most
- * negative hash values); the bucket array is not looked at.
+ * negative hash values); the bucket array is not looked at. Each step is
+ * rounded as double arithmetic rounds it, on every target alike (an i386
+ * build does not keep the x87's wider intermediate results).
  * hash_double_func: h = hash % count if that bucket is empty, else the first
  * empty bucket of (h + k * (h + 1)) % count for k = 1 .. count - 1, else h;
  * -1 with errno EDOM for a negative remainder (or a count below 1). A null
