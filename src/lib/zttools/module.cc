@@ -11,6 +11,9 @@ int Zttools_Init(void *)
     return 0;
 }
 
-int Tcl_ModInit(void *) __attribute__((alias("Zttools_Init"), nothrow));
+int Tcl_ModInit(void *interp)
+{
+    return Zttools_Init(interp);
+}
 
 }  // extern "C"
