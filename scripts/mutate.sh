@@ -5,9 +5,12 @@
 # reports which faults the tests catch (killed) and which they miss
 # (survived), with the kill rate per family. Slow: run it on demand.
 #
-#   scripts/mutate.sh [-t SECS] [FAMILY|ID ...]   run all, some families or some mutants
-#   scripts/mutate.sh --check                      only report stale mutants (no build)
-#   scripts/mutate.sh --list                       list the mutants
+#   scripts/mutate.sh [-t SECS] [-d NAME] [FAMILY|ID ...]
+#                                run all, some families or some mutants
+#   scripts/mutate.sh --check    only report stale mutants (no build)
+#   scripts/mutate.sh --list     list the mutants
+#   scripts/mutate.sh --summary [RESULTS.tsv ...]
+#                                the report of earlier runs, taken together
 #
 # The format of the lists is described in tests/mutants/README. A mutant
 # whose original text is no longer found exactly once is reported "stale",
@@ -16,28 +19,31 @@
 # rate counts the mutants that change specified behaviour ("spec"); those
 # marked "equiv" (equivalent or unspecified) are run and shown apart.
 #
-# Work happens under build/mutate (tree/ the copy of the sources, build/
-# its build, log/ the output of each mutant, results.tsv the outcome); the
-# working tree and the other build directories are never touched.
+# Work happens under build/mutate, or build/NAME with -d (tree/ the copy of
+# the sources, build/ its build, log/ the output of each mutant, results.tsv
+# the outcome), so that two runs of different families may go side by side;
+# the working tree and the other build directories are never touched.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 work=$root/build/mutate
-tree=$work/tree
-bdir=$work/build
 timeout=120
 mode=run
 while [ $# -gt 0 ]; do
     case $1 in
     -t) timeout=$2; shift 2 ;;
+    -d) work=$root/build/$2; shift 2 ;;
+    --summary) mode=summary; shift ;;
     --check) mode=check; shift ;;
     --list) mode=list; shift ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     --) shift; break ;;
     -*) echo "mutate.sh: unknown option $1" >&2; exit 64 ;;
     *) break ;;
     esac
 done
+tree=$work/tree
+bdir=$work/build
 
 # The test programs that exercise each family; others run them all.
 tests_of() {
@@ -112,6 +118,39 @@ elif command == 'apply':  # apply ID TREE [--dry]
             f.write(text.replace(m['old'], m['new']))
 PY
 }
+
+# The report of the results files named: kill rates, survivors, stale ones.
+report() {
+    echo
+    echo "== kill rate per family (mutants that change specified behaviour)"
+    summary() {
+        awk -F'\t' -v name="$1" '
+            { c[$3, $4]++ }
+            END {
+                k = c["spec", "killed"]; s = c["spec", "survived"]
+                rate = k + s ? sprintf("%5.1f%%", 100 * k / (k + s)) : "    -"
+                printf "%-13s %s  killed %3d  survived %3d  stale %3d  unbuildable %3d" \
+                       "  | equiv: killed %d survived %d\n", name, rate, k, s,
+                       c["spec", "stale"] + c["equiv", "stale"],
+                       c["spec", "unbuildable"] + c["equiv", "unbuildable"],
+                       c["equiv", "killed"], c["equiv", "survived"]
+            }'
+    }
+    for family in $(cut -f2 "$@" | sort -u); do
+        awk -F'\t' -v f="$family" '$2 == f' "$@" | summary "$family"
+    done
+    cat "$@" | summary ALL
+    echo
+    echo "== survivors"
+    awk -F'\t' '$4 == "survived" { printf "%-12s %-5s %-12s %s\n", $1, $3, $2, $6 }' "$@"
+    echo "== stale"
+    awk -F'\t' '$4 == "stale" { printf "%-12s %s\n", $1, $6 }' "$@"
+}
+
+if [ "$mode" = summary ]; then
+    report "${@:-$work/results.tsv}"
+    exit 0
+fi
 
 list=$work/selected.tsv
 mkdir -p "$work/log"
@@ -216,28 +255,4 @@ done <"$list"
 
 # The last build holds a restored tree again.
 nice -n 15 cmake --build "$bdir" >/dev/null 2>&1 || true
-
-echo
-echo "== kill rate per family (mutants that change specified behaviour)"
-summary() {
-    awk -F'\t' -v name="$1" '
-        { c[$3, $4]++ }
-        END {
-            k = c["spec", "killed"]; s = c["spec", "survived"]
-            rate = k + s ? sprintf("%5.1f%%", 100 * k / (k + s)) : "    -"
-            printf "%-13s %s  killed %3d  survived %3d  stale %3d  unbuildable %3d" \
-                   "  | equiv: killed %d survived %d\n", name, rate, k, s,
-                   c["spec", "stale"] + c["equiv", "stale"],
-                   c["spec", "unbuildable"] + c["equiv", "unbuildable"],
-                   c["equiv", "killed"], c["equiv", "survived"]
-        }'
-}
-for family in $(cut -f2 "$results" | sort -u); do
-    awk -F'\t' -v f="$family" '$2 == f' "$results" | summary "$family"
-done
-summary ALL <"$results"
-echo
-echo "== survivors"
-awk -F'\t' '$4 == "survived" { printf "%-12s %-5s %-12s %s\n", $1, $3, $2, $6 }' "$results"
-echo "== stale"
-awk -F'\t' '$4 == "stale" { printf "%-12s %s\n", $1, $6 }' "$results"
+report "$results"
