@@ -152,16 +152,18 @@ if [ "$mode" = summary ]; then
     exit 0
 fi
 
-list=$work/selected.tsv
+if [ "$mode" = list ]; then
+    mutants list "$@"
+    exit 0
+fi
+# A new list is written beside the file that a running run reads.
 mkdir -p "$work/log"
-mutants list "$@" >"$list"
+list=$work/selected.tsv
+mutants list "$@" >"$list.new"
+mv "$list.new" "$list"
 if [ ! -s "$list" ]; then
     echo "mutate.sh: no mutant matches: $*" >&2
     exit 64
-fi
-if [ "$mode" = list ]; then
-    cat "$list"
-    exit 0
 fi
 if [ "$mode" = check ]; then
     stale=0
