@@ -205,7 +205,7 @@ TEST_F(DaemonTest, SetUpFailuresShutDownWhatWasMade)
 
 TEST_F(DaemonTest, LongNameIsCutForTheCommandServerOnly)
 {
-    const std::string name(50, 'n');
+    const std::string name = std::string(39, 'h') + std::string(11, 't');  // head and tail differ
     loop_.idle = [&] {
         EXPECT_TRUE(exists("/tmp/ztcmd/" + name.substr(0, 39)));
         EXPECT_TRUE(exists(RESTART_UDS_DIR "/" + name));
@@ -289,6 +289,34 @@ TEST_F(DaemonTest, IdleHandlerRunsOnTimeInUptimeSeconds)
     // The seconds handed over add up to the time of the last call.
     EXPECT_GE(elapsed_total, idle_at[1] - start - 1);
     EXPECT_LE(elapsed_total, idle_at[2] - start + 1);
+}
+
+// Each call hands over the seconds since the call before, not since the
+// loop started: over three seconds of calls 0.1 s apart, no call may see
+// more than the seconds that passed since the previous one (and one for
+// the tick in between).
+TEST_F(DaemonTest, ElapsedSecondsCountFromTheLastCall)
+{
+    int ready[2];
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(write(ready[1], "x", 1), 1);  // never read: every wait returns at once
+    const int64_t start = uptime();
+    int64_t previous = start;
+    int32_t elapsed_total = 0;
+    loop_.idle = nullptr;
+    loop_.hook = watching(ready[0]);
+    loop_.fd = [&](fd_set *, int32_t elapsed) {
+        const int64_t now = uptime();
+        EXPECT_LE(elapsed, now - previous + 1) << "at " << now - start << " s";
+        previous = now;
+        elapsed_total += elapsed;
+        usleep(100000);
+        return now - start >= 3 ? 2 : 0;
+    };
+    EXPECT_EQ(loop_.run("elapsed", 1, 0), 2);
+    EXPECT_NEAR(elapsed_total, previous - start, 2) << "the calls' seconds add up to the run's";
+    close(ready[0]);
+    close(ready[1]);
 }
 
 TEST_F(DaemonTest, FailedWaitsEndTheLoopWhenTheyComeInARow)

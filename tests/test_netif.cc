@@ -147,6 +147,9 @@ TEST_F(NetifTest, FlagsAddressesMasksAndRoutesAreSet)
     // Without a mask the kernel's choice for the address stays.
     ASSERT_EQ(sifaddr("eth2", ip("10.2.0.1"), ip("10.2.0.2"), 0), 1);
     EXPECT_EQ(address_part(ask("eth2", SIOCGIFNETMASK).ifr_netmask), ip("255.0.0.0"));
+    EXPECT_TRUE(sifaddr("nosuch", ip("10.3.0.1"), ip("10.3.0.2"), 0) == 0 && errno == ENODEV);
+    EXPECT_TRUE(sifaddr("eth2", ip("10.2.0.1"), ip("10.2.0.2"), ip("255.0.255.0")) == 0 && errno == EINVAL)
+        << "a mask with a gap";
 
     // A network route through the peer, as the route lookup sees it in the
     // kernel's own table.

@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <limits.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -79,7 +80,8 @@ TEST(StrEdit, AppendPrependTruncateJoinStrip)
 {
     char *s = nullptr;
     EXPECT_STREQ(strnappend(&s, "abc", 2), "ab");
-    EXPECT_STREQ(strnappend(&s, "cd", 5), "abcd");
+    EXPECT_STREQ(strnappend(&s, "cd", 100), "abcd");
+    EXPECT_GE(malloc_usable_size(s), 2 + 100 + 1u) << "room for n bytes, not for those taken";
     EXPECT_EQ(take(strprepend(&s, "hello ")), "hello abcd");
     s = nullptr;
     EXPECT_EQ(take(strprepend(&s, "pre")), "pre");
@@ -295,7 +297,7 @@ TEST(Patterns, ParseNumRangeKeepsWhatItReadBeforeAnError)
     } cases[] = {
         {"1-3, 7 10-12", true, {1, 2, 3, 7, 10, 11, 12}}, {"5-3", true, {}}, {"4-", true, {}}, {"1-2-3", false, {}},
         {"1,x", false, {1}}, {"1 -5", true, {1, -5}}, {"-2-1", true, {-2, -1, 0, 1}}, {"1- 3", true, {1, 2, 3}},
-        {"1,,2", true, {1, 0, 2}}, {"1 # first\n2", true, {1, 2}}, {"1#x", true, {}}, {"3- # c\n5", true, {3, 4, 5}},
+        {"1,,2", true, {1, 0, 2}}, {"1 # first\n2", true, {1, 2}}, {"1 # first\r2", true, {1, 2}}, {"1#x", true, {}}, {"3- # c\n5", true, {3, 4, 5}},
         {"-1-5", true, {5}}, {"", true, {}}, {"2147483646-2147483647", true, {INT_MAX - 1, INT_MAX}},
     };
     for (const auto &c : cases) {
