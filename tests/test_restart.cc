@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -492,6 +493,36 @@ TEST_F(RestartDirTest, DirectoryMustBeADirectoryWithSomeOwnerAccess)
         EXPECT_EQ(restart_del("beta") < 0 ? errno : 0, c.error);
         restart_close(fd);
         clean();
+    }
+}
+
+// Services that start at the same moment all get their sockets, whichever
+// of them makes the directory.
+TEST_F(RestartDirTest, ServicesStartingTogetherAllListen)
+{
+    constexpr int kServices = 12;
+    for (int round = 0; round < 60; round++) {
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kServices; i++) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                char byte;
+                close(gate[1]);
+                read(gate[0], &byte, 1);  // all released at once by the close below
+                _exit(restart_server(("svc" + std::to_string(i)).c_str()) >= 0 ? 0 : errno);
+            }
+            children.push_back(pid);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        for (pid_t pid : children) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "round " << round << ": " << strerror(WEXITSTATUS(status));
+        }
+        ASSERT_EQ(system("rm -rf " RESTART_UDS_DIR), 0);
     }
 }
 

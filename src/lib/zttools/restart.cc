@@ -31,7 +31,16 @@ int ensure_restart_dir()
     if (stat(kRestartDir, &status) < 0) {
         if (errno != ENOENT)
             return -1;
-        return mkdir(kRestartDir, 0700) < 0 ? -1 : 0;
+        if (mkdir(kRestartDir, 0700) == 0)
+            return 0;
+        // Services that start together race to make it: one that lost
+        // finds the winner's directory and checks it as any other.
+        if (errno != EEXIST)
+            return -1;
+        if (stat(kRestartDir, &status) < 0) {
+            errno = EEXIST;  // a dangling link: mkdir's answer stands
+            return -1;
+        }
     }
     if (!S_ISDIR(status.st_mode)) {
         errno = ENOTDIR;

@@ -71,7 +71,8 @@ typedef int (*restart_request_handler)(void *ctx);
 typedef int (*restart_event_handler)(uint32_t code, void *args, void *ctx);
 
 /* The listening socket of service name at RESTART_UDS_DIR "/" NAME (mode
- * 0700), the directory made (0700) when missing: the descriptor, or -1
+ * 0700), the directory made (0700) when missing (or checked as found when
+ * another process makes it at the same moment): the descriptor, or -1
  * with errno: EINVAL for a null or empty name or one with a slash, ENOTDIR
  * when the directory is another kind of file, EACCES when its owner has no
  * access to it, else that of stat, mkdir, malloc or the transport. */
