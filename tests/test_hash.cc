@@ -61,7 +61,15 @@ TEST(Hash, ReadyMadeCallbacksGiveTheirExactValues)
                                           {21102687, 104}, {-124013275, 0}, {INT_MIN, -1}};
     for (auto [hash, index] : by_127)
         EXPECT_EQ(hash_mult_func(hash, 127, nullptr), index) << hash;
-    EXPECT_EQ(hash_mult_func(1, 1000, nullptr), 618);
+    // Large counts see the last bits: a tie of the product rounded to even,
+    // a carry of the scaled fraction into its whole part, a product just
+    // one bit longer than its factors.
+    const int by_count[][3] = {{1, 1000, 618},
+                               {402653184, 1401788041, 519047095},
+                               {2047012912, 1418225213, 1310102676},
+                               {1737350767, 5676314, 1702976}};
+    for (auto [hash, count, index] : by_count)
+        EXPECT_EQ(hash_mult_func(hash, count, nullptr), index) << hash << " of " << count;
     EXPECT_EQ(hash_mult_func(5, 0, nullptr), -1);
     EXPECT_EQ(errno, 12345);
 

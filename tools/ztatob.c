@@ -14,9 +14,12 @@
 
 #define DEFAULT_WIDTH 64
 /* Input is encoded in chunks of whole groups, so that only the last chunk
- * may end in a short group; the chunk's text needs 4/3 of it and two more. */
-#define CHUNK (3 * 4096)
+ * may end in a short group; the chunk's text needs 4/3 of it and two more.
+ * Its lines go out in one write: at worst a line feed after every
+ * character. */
+#define CHUNK (3 * 16384)
 #define CHUNK_TEXT (CHUNK / 3 * 4 + 2)
+#define CHUNK_LINES (2 * CHUNK_TEXT)
 
 static void usage(void)
 {
@@ -60,10 +63,23 @@ static int read_failed(void)
     return tool_fail(EX_OSERR, "reading standard input: %s", strerror(errno));
 }
 
-static int finish_output(void)
+static int write_failed(void)
 {
-    if (fflush(stdout) != 0 || ferror(stdout))
-        return tool_fail(EX_OSERR, "writing standard output: %s", strerror(errno));
+    return tool_fail(EX_OSERR, "writing standard output: %s", strerror(errno));
+}
+
+/* Writes all of buf to standard output; -1 on error. */
+static int write_full(const char *buf, size_t length)
+{
+    while (length > 0) {
+        ssize_t n = write(STDOUT_FILENO, buf, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        buf += n;
+        length -= (size_t)n;
+    }
     return 0;
 }
 
@@ -85,40 +101,43 @@ static size_t atob_text_span(const char *text, size_t length)
     return i < length && text[i] == 'c' ? length : i;
 }
 
-/* Writes text, breaking a line after every width characters. */
-static void put_wrapped(const char *text, size_t length, size_t width, size_t *column)
+/* Copies text to lines, breaking a line after every width characters
+ * (none for 0) from *column on; returns the length of lines. */
+static size_t wrap(const char *text, size_t length, size_t width, size_t *column, char *lines)
 {
+    char *out = lines;
     while (length > 0) {
         size_t take = width == 0 || width - *column > length ? length : width - *column;
-        fwrite(text, 1, take, stdout);
+        memcpy(out, text, take);
+        out += take;
         text += take;
         length -= take;
         *column += take;
         if (width != 0 && *column == width) {
-            putchar('\n');
+            *out++ = '\n';
             *column = 0;
         }
     }
+    return (size_t)(out - lines);
 }
 
 static int encode(size_t width)
 {
-    static char buf[CHUNK_TEXT];
+    static char buf[CHUNK_TEXT], lines[CHUNK_LINES];
     size_t column = 0;
     for (;;) {
         ssize_t have = read_full(buf, CHUNK);
         if (have < 0)
             return read_failed();
         int length = atobEncode(buf, (int)have, 'c');
-        if (have == CHUNK) {
-            /* Whole groups: the terminator comes with the last chunk. */
-            put_wrapped(buf, (size_t)length - 1, width, &column);
-            continue;
-        }
-        put_wrapped(buf, (size_t)length, width, &column);
-        if (column != 0)
-            putchar('\n');
-        return finish_output();
+        /* Whole groups: the terminator comes with the last chunk. */
+        size_t out = wrap(buf, (size_t)length - (have == CHUNK), width, &column, lines);
+        if (have < CHUNK && column != 0)
+            lines[out++] = '\n';
+        if (write_full(lines, out) < 0)
+            return write_failed();
+        if (have < CHUNK)
+            return 0;
     }
 }
 
@@ -132,24 +151,23 @@ static int decode(int lenient)
             continue;
         if (n < 0)
             return read_failed();
-        /* What was decoded before a fault is written out first. */
         if (n == 0)
-            return finish_output() ? EX_OSERR
-                                   : tool_fail(EX_DATAERR, "the text ended before its terminator \"c\"");
+            return tool_fail(EX_DATAERR, "the text ended before its terminator \"c\"");
         size_t text = lenient ? (size_t)n : atob_text_span(buf, (size_t)n);
         int length = (int)text;
         int result = atobDecode(&state, buf, &length);
         if (result < 0)
-            return finish_output() ? EX_OSERR : tool_fail(TOOL_NEGATIVE, "the text aborted the data (\"d\")");
-        fwrite(buf, 1, (size_t)length, stdout);
+            return tool_fail(TOOL_NEGATIVE, "the text aborted the data (\"d\")");
+        /* What was decoded before a fault is written out first. */
+        if (write_full(buf, (size_t)length) < 0)
+            return write_failed();
         if (result > 0)
-            return finish_output();
+            return 0;
         if (text < (size_t)n) {
             /* Decoding stopped before it: the letter is still in place. */
             unsigned char refused = (unsigned char)buf[text];
-            return finish_output() ? EX_OSERR
-                                   : tool_fail(EX_DATAERR, "0x%02x at offset %lld is not an atob letter",
-                                               refused, offset + (long long)text);
+            return tool_fail(EX_DATAERR, "0x%02x at offset %lld is not an atob letter", refused,
+                             offset + (long long)text);
         }
         offset += n;
     }

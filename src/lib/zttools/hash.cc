@@ -100,29 +100,58 @@ int iterate_del_adapter(void *elem, int position, void *call, void *)
     return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
 }
 
-// The product of a (at most 53 bits) and b, rounded to the 53 significant
-// bits of a double, ties to even, as mantissa * 2^shift. Double arithmetic
-// done in integers gives the same result on every target: the x87 would
-// round to 64 bits first and, now and then, round the same product twice.
-struct Rounded {
-    uint64_t mantissa;
-    int shift;
-};
-
-Rounded product_as_double(uint64_t a, uint32_t b)
+// hash_mult_func computes in integers what double arithmetic would give,
+// so that every target gets the same index: the x87 would round to 64 bits
+// first and, now and then, round the same product twice.
+//
+// The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
+// bit is set, normalised to 32 bits, that reaches it makes the product one
+// bit longer.
+constexpr uint32_t carry_threshold()
 {
-    const uint64_t low_part = (a & 0xffffffffu) * b, high_part = (a >> 32) * b;
-    const uint64_t low = low_part + (high_part << 32);
-    const uint64_t high = (high_part >> 32) + (low < low_part);
-    const int length = high ? 128 - __builtin_clzll(high) : low ? 64 - __builtin_clzll(low) : 0;
-    if (length <= kDoubleBits)
-        return {low, 0};
-    // At most 84 bits: the dropped part lies in low.
-    const int shift = length - kDoubleBits;
-    const uint64_t mantissa = (high << (64 - shift)) | (low >> shift);
-    const uint64_t dropped = low & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
-    const bool up = dropped > half || (dropped == half && (mantissa & 1));
-    return {mantissa + up, shift};
+    uint64_t remainder = 0, quotient = 0;
+    for (int bit = 84; bit >= 0; bit--) {
+        remainder = (remainder << 1) | (bit == 84);
+        quotient <<= 1;
+        if (remainder >= kMultiplierBits) {
+            remainder -= kMultiplierBits;
+            quotient |= 1;
+        }
+    }
+    return static_cast<uint32_t>(quotient + (remainder != 0));
+}
+constexpr uint32_t kCarryThreshold = carry_threshold();
+
+// The fractional part, as F * 2^-53, of the double nearest to
+// magnitude * multiplier (ties to even). The product has up to 84 bits;
+// rounding it to 53 drops its lowest shift bits, so its low 64 bits are all
+// that the fraction and the rounding need.
+uint64_t fraction_of_product(uint32_t magnitude)
+{
+    if (magnitude == 0)
+        return 0;
+    const int length = 32 - __builtin_clz(magnitude);
+    const int shift = length - 1 + ((magnitude << (32 - length)) >= kCarryThreshold);
+    const uint64_t product = kMultiplierBits * magnitude;
+    const uint32_t unit = uint32_t{1} << shift;  // shift < 32
+    // Half a unit up, less one where the kept part is even: ties to even.
+    const uint64_t rounded = (product + (unit >> 1) - (shift > 0 && !(product & unit))) & ~uint64_t{unit - 1};
+    return rounded & kFractionMask;
+}
+
+// The whole part of the double nearest to fraction * 2^-53 * count. The
+// exact product's whole part is right unless the rounding, which drops as
+// many bits as the whole part has, carries into it from just below.
+uint32_t whole_of_scaled(uint64_t fraction, uint32_t count)
+{
+    const uint64_t low = (fraction & 0xffffffffu) * count;
+    const uint64_t high = (fraction >> 32) * count + (low >> 32);
+    const auto whole = static_cast<uint32_t>(high >> (kDoubleBits - 32));
+    if (whole == 0)
+        return 0;
+    const uint64_t below = ((high << 32) | (low & 0xffffffffu)) & kFractionMask;
+    const int dropped = 32 - __builtin_clz(whole);
+    return whole + (below >= (uint64_t{1} << kDoubleBits) - (uint32_t{1} << (dropped - 1)));
 }
 
 }  // namespace
@@ -275,10 +304,8 @@ int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
     // x = hash * multiplier; its fractional part f, with the sign of x, is
     // F * 2^-53; the index is f * count, truncated toward zero.
     const uint32_t magnitude = hash < 0 ? 0u - static_cast<uint32_t>(hash) : static_cast<uint32_t>(hash);
-    const Rounded x = product_as_double(kMultiplierBits, magnitude);
-    const uint64_t fraction = (x.mantissa << x.shift) & kFractionMask;
-    const Rounded scaled = product_as_double(fraction, static_cast<uint32_t>(count));
-    const auto whole = static_cast<int>(scaled.mantissa >> (kDoubleBits - scaled.shift));
+    const uint64_t fraction = fraction_of_product(magnitude);
+    const auto whole = static_cast<int>(whole_of_scaled(fraction, static_cast<uint32_t>(count)));
     const int index = hash < 0 ? -whole : whole;
     return index >= 0 && index < count ? index : -1;
 }
