@@ -113,13 +113,13 @@ TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopyAndTouchKeepsContent)
     EXPECT_EQ(read_file("old"), "new") << "the copy replaces a longer file";
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "old"), 0); }), "");
     EXPECT_TRUE(read_file("old") == bytes);
+    const int before = zt_test::open_fd_count();
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("none", "x"), -1); }),
               "Error opening none: No such file or directory\n");
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "no/x"), -1); }),
               "Error opening no/x: No such file or directory\n");
     // A device that is always full: the write fails and the copy goes.
     ASSERT_EQ(mknod("full", S_IFCHR | 0666, makedev(1, 7)), 0);
-    int before = zt_test::open_fd_count();
     EXPECT_EQ(stderr_of([] { EXPECT_EQ(zt_file_copy("big", "full"), -1); }),
               "Error copying big to full: No space left on device\n");
     EXPECT_EQ(zt_filetest("full", 'e'), 0);
