@@ -3,8 +3,10 @@
 // children that take other ids), directory walks, path splitting.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -99,6 +101,40 @@ TEST_F(FilesTest, SizesOfFilesOnlyAndZeroOnEveryFailure)
         GTEST_SKIP() << "no loop device on this kernel";
     EXPECT_EQ(size, 0u);
     EXPECT_TRUE(result == 0 || errno == ENOENT) << strerror(errno);
+}
+
+// A loop device of the test's own over a sparse file of 3 MiB, numbered
+// high so that it meets no other user of loop devices.
+TEST_F(FilesTest, ABlockDeviceSizeCountsSectorsOf512Bytes)
+{
+    // The control node of its own: the private /dev may lack it.
+    mknod("loop-control", S_IFCHR | 0600, makedev(10, 237));
+    const int control = open("loop-control", O_RDWR | O_CLOEXEC);
+    if (control < 0)
+        GTEST_SKIP() << "no loop devices: " << strerror(errno);
+    int number = 200;
+    while (number < 240 && ioctl(control, LOOP_CTL_ADD, number) < 0)
+        number++;
+    if (number == 240) {
+        close(control);
+        GTEST_SKIP() << "no loop device could be added";
+    }
+    const int backing = open("backing", O_RDWR | O_CREAT, 0600);
+    const bool made = ftruncate(backing, 3 << 20) == 0 && mknod("disk", S_IFBLK | 0600, makedev(7, number)) == 0;
+    const int disk = made ? open("disk", O_RDWR) : -1;
+    const bool attached = disk >= 0 && ioctl(disk, LOOP_SET_FD, backing) == 0;
+    const int error = errno;
+    uint32_t size = 0;
+    const int result = attached ? zt_filesize("disk", &size) : -1;
+    if (attached)
+        ioctl(disk, LOOP_CLR_FD, 0);
+    close(disk);
+    close(backing);
+    for (int tries = 0; ioctl(control, LOOP_CTL_REMOVE, number) < 0 && errno == EBUSY && tries < 100; tries++)
+        usleep(10000);
+    close(control);
+    ASSERT_TRUE(attached) << strerror(error);
+    EXPECT_EQ(std::pair(result, size), std::pair(0, 3u << 20));
 }
 
 TEST_F(FilesTest, CopyWritesTheWholeFileOrRemovesTheCopyAndTouchKeepsContent)
