@@ -81,6 +81,7 @@ TEST(Array, WalksStopAtAStoredZeroWhileCountsAndDeletionsDoNot)
     void **vector = c.elems;
     EXPECT_NE(ArrayDeleteElement(&c, num(2)), -1);  // the first 2 only
     EXPECT_EQ(c.slots(4), (Values{1, 3, 2, 0}));
+    EXPECT_EQ(c.count, 3u);
     EXPECT_NE(ArrayDeleteElement(&c, num(2)), -1);
     EXPECT_EQ(c.slots(3), (Values{1, 3, 0}));
     EXPECT_EQ(c.elems, vector);

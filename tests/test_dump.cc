@@ -116,6 +116,8 @@ TEST(DumpBufAsStr, CutsAfterTheByteThatPassesTheLimit)
         EXPECT_EQ(text.size(), length);
         EXPECT_TRUE(text.ends_with(ending)) << text.substr(text.size() - 10);
     }
+    const std::string long_string(9000, 'a');
+    EXPECT_EQ(strlen(DumpAsciiAsStr(long_string.c_str())), 8191u) << "a string is cut where its bytes are";
 }
 
 }  // namespace

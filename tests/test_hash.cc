@@ -116,6 +116,8 @@ TEST(Hash, DuplicatesNegativeKeysProbingLookupsAndNoMemory)
     EXPECT_EQ(hash_find_element(t, &negative), nullptr);
     EXPECT_EQ(hash_length(t), 1);
     EXPECT_EQ(hash_add(nullptr, &one, nullptr) == -1 ? errno : 0, EINVAL);
+    Table past_end(5, [](int, int count, list_link **) { return count; });
+    EXPECT_EQ(hash_add(past_end.t, &one, nullptr) == -1 ? errno : 0, EDOM) << "an index equal to the count";
 
     // The probe runs afresh: bucket 3 is taken by now, so the lookup goes on.
     Table probing(7, hash_double_func);

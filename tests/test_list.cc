@@ -100,6 +100,8 @@ TEST(List, PositionsCountMarkedAndNullLinks)
     EXPECT_EQ(seen, (std::vector<int>{0, 3}));
     list_iter_clear(&l.first);
     EXPECT_EQ(chain(l.first), (std::vector<int>{1, -1, 3}));
+    list_iter_clear(&l.first);
+    EXPECT_EQ(l.first->iter_count, 0) << "a clear without an iteration";
 
     // A null element ends the table and a peeking walk; match sees the null.
     int count = -5;

@@ -94,6 +94,7 @@ TEST_F(MsgQueueTest, InitFindsItsQueueAgainAndMessagesArriveWholeWithTheirSender
     int queue = init("alpha");
     struct stat st;
     EXPECT_TRUE(stat(ZTMSG_DIR "alpha", &st) == 0 && S_ISDIR(st.st_mode));  // the key
+    EXPECT_EQ(msgget(ftok(ZTMSG_DIR "alpha", ZTMSG_KEY_ID), 0), queue) << "a tool finds the queue by its key";
     struct msqid_ds info;
     ASSERT_EQ(msgctl(queue, IPC_STAT, &info), 0);
     EXPECT_EQ(info.msg_perm.mode & 0777, 0660u);

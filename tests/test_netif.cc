@@ -196,7 +196,7 @@ TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
     EXPECT_EQ(cifproxyarp(0, ip("10.1.3.3")), 1);
     EXPECT_EQ(sifproxyarp("eth1", ip("10.1.3.3"), INADDR_BROADCAST), 0);
     EXPECT_EQ(sifproxyarp(nullptr, ip("127.0.0.9"), INADDR_BROADCAST), 0);
-    EXPECT_EQ(sifproxyarp(nullptr, ip("10.7.0.1"), INADDR_BROADCAST), 0);
+    EXPECT_TRUE(sifproxyarp(nullptr, ip("10.7.0.1"), INADDR_BROADCAST) == 0 && errno == ENXIO);
     EXPECT_EQ(sifproxyarp("nosuch", ip("10.1.3.3"), INADDR_BROADCAST), 0);
     EXPECT_EQ(published(), "none");
 
@@ -354,6 +354,8 @@ eth1 0000000A 0101A8C0 0001 0 0 0 000000FF 0 0 0
 eth2 0000010A 0101A8C0 0001 0 0 0 0000FFFF 0 0 0
 eth3 0000010A 0101A8C0 0001 0 0 0 0000FFFF 0 0 0
 eth4 0300010A 0101A8C0 0005 0 0 0 FFFFFFFF 0 0 0
+eth6 0200010A 0101A8C0 0001 0 0 0 FEFFFFFF 0 0 0
+eth3 00000019 0101A8C0 0001 0 0 0 000000FF 0 0 0
 eth5 0000000B 0101A8C0 0000 0 0 0 000000FF 0 0 0
 ipsec0 0000000C 0101A8C0 0001 0 0 0 000000FF 0 0 0
 ipsec1 0000000D 0101A8C0 0001 0 0 0 000000FF 0 0 0
@@ -369,7 +371,7 @@ eth1 00000000 0101A8C0 0003 0 0 0 00000000 0 0 0
         CHILD_CHECK(selected_dev("10.2.0.1") == "eth1");  // over the default route before it
         CHILD_CHECK(selected_dev("8.8.8.8") == "eth0");   // the first default route, not eth1's
         CHILD_CHECK(selected_dev("10.1.0.1") == "eth2");  // the first of equal masks
-        CHILD_CHECK(selected_dev("10.1.0.3") == "eth4");  // a host route over them all
+        CHILD_CHECK(selected_dev("10.1.0.3") == "eth4");  // a host route over them all, later ones too
         CHILD_CHECK(selected_dev("11.0.0.1") == "eth0");  // not up
         CHILD_CHECK(selected_dev("12.0.0.1") == "eth0");  // ipsec0
         CHILD_CHECK(selected_dev("13.0.0.1") == "ipsec1");
@@ -385,6 +387,7 @@ eth1 00000000 0101A8C0 0003 0 0 0 00000000 0 0 0
         CHILD_CHECK(is_on_trusted_net(ip("10.2.0.1")) && !is_on_trusted_net(ip("8.8.8.8")));
         CHILD_CHECK(is_on_trusted_net(ip("14.0.0.1")));  // eth10
         CHILD_CHECK(is_on_optional_net(ip("10.1.0.1")) && !is_on_optional2_net(ip("10.1.0.1")));
+        CHILD_CHECK(is_on_optional2_net(ip("25.0.0.1")));  // eth3
         CHILD_CHECK(is_on_optional3_net(ip("10.1.0.3")) && !is_on_optional4_net(ip("11.0.0.1")));
         CHILD_CHECK(is_on_net(ip("8.8.8.8"), "") && !is_on_net(ip("12.0.0.1"), "ipsec"));
         CHILD_CHECK(route_laddr(ip("127.0.0.9"), 0, &out) == ip("127.0.0.1") && !strcmp(out.rt_dev, "lo"));
@@ -437,7 +440,8 @@ TEST_F(NetifTest, DropinModeIsReadOncePerProcess)
             CHILD_CHECK(get_dropin_info(nullptr, nullptr, nullptr) == 0 && in_dropin_net(ip("10.1.0.1")) == 0);
             return 0;
         });
-    expect_dropin("  10.1.1.1\n\t10.1.0.0   255.255.0.0 and the rest", 0, [] {
+    // A word of 19 characters (the longest) is read: 10.1.1.1 in hex.
+    expect_dropin("  0x0a.0x01.0x01.0x01\n\t10.1.0.0   255.255.0.0 and the rest", 0, [] {
         uint32_t address = 0, network = 0, netmask = 0;
         CHILD_CHECK(get_dropin_info(&address, &network, &netmask) == 1 && address == ip("10.1.1.1"));
         CHILD_CHECK(network == ip("10.1.0.0") && netmask == ip("255.255.0.0"));

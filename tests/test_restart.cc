@@ -285,6 +285,8 @@ TEST_F(RestartTest, ConnectionsThatGetNoReply)
          EPROTO, nullptr},
         {"huge count", [](int fd) { send_words(fd, RESTART_CHECK, 0xffffffffu); }, EMSGSIZE,
          nullptr},
+        {"one group too many", [](int fd) { send_words(fd, RESTART_CHECK, RESTART_MAX_PROPS + 1); }, EMSGSIZE,
+         nullptr, true},
         {"hang-up inside a property",
          [](int fd) { send_check(fd, {{nullptr, nullptr, nullptr, 1}}, 2); send_raw(fd, "DUTZ"); },
          ECONNRESET, nullptr, true},

@@ -273,6 +273,27 @@ TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
     EXPECT_EQ(ztlog_diag_level(-1), 3);
 }
 
+// The level of a process that never set one comes from ZTLOG_LEVEL, else 1:
+// this program is run again, fresh, to report just that as its status.
+TEST(Traces, ALevelStartsFromTheEnvironmentOrAtOne)
+{
+    if (getenv("ZT_TEST_LEVEL_PROBE"))
+        _exit(ztlog_diag_level(-1));
+    for (auto [variable, level] : {std::pair<const char *, int>{nullptr, 1}, {"3", 3}}) {
+        const int status = zt_test::run_in_child([variable] {
+            setenv("ZT_TEST_LEVEL_PROBE", "1", 1);
+            if (variable)
+                setenv("ZTLOG_LEVEL", variable, 1);
+            else
+                unsetenv("ZTLOG_LEVEL");
+            execl("/proc/self/exe", "test_ztsvc", "--gtest_filter=Traces.ALevelStartsFromTheEnvironmentOrAtOne",
+                  nullptr);
+            return 99;
+        });
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, level) << (variable ? variable : "unset");
+    }
+}
+
 }  // namespace
 
 namespace {
