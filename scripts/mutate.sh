@@ -16,8 +16,9 @@
 # whose original text is no longer found exactly once is reported "stale",
 # so that the list can be refreshed after the sources change. A mutant that
 # does not compile is reported "unbuildable" and counts in no rate. The kill
-# rate counts the mutants that change specified behaviour ("spec"); those
-# marked "equiv" (equivalent or unspecified) are run and shown apart.
+# rate counts the mutants that change promised behaviour ("promised"); those
+# marked "equiv" (equivalent, or changing only what the interface leaves
+# open) are run and shown apart.
 #
 # Work happens under build/mutate, or build/NAME with -d (tree/ the copy of
 # the sources, build/ its build, log/ the output of each mutant, results.tsv
@@ -80,8 +81,8 @@ def parse(path):
         if len(fields) != 4:
             sys.exit(f'{path}:{i}: want "@@ ID KIND CLASS FILE"')
         mid, kind, cls, file = fields
-        if cls not in ('spec', 'equiv'):
-            sys.exit(f'{path}:{i}: class must be spec or equiv')
+        if cls not in ("promised", "equiv"):
+            sys.exit(f'{path}:{i}: class must be promised or equiv')
         desc = lines[i]; i += 1
         if lines[i] != '<<<':
             sys.exit(f'{path}:{i + 1}: want <<<')
@@ -122,17 +123,17 @@ PY
 # The report of the results files named: kill rates, survivors, stale ones.
 report() {
     echo
-    echo "== kill rate per family (mutants that change specified behaviour)"
+    echo "== kill rate per family (mutants that change promised behaviour)"
     summary() {
         awk -F'\t' -v name="$1" '
             { c[$3, $4]++ }
             END {
-                k = c["spec", "killed"]; s = c["spec", "survived"]
+                k = c["promised", "killed"]; s = c["promised", "survived"]
                 rate = k + s ? sprintf("%5.1f%%", 100 * k / (k + s)) : "    -"
                 printf "%-13s %s  killed %3d  survived %3d  stale %3d  unbuildable %3d" \
                        "  | equiv: killed %d survived %d\n", name, rate, k, s,
-                       c["spec", "stale"] + c["equiv", "stale"],
-                       c["spec", "unbuildable"] + c["equiv", "unbuildable"],
+                       c["promised", "stale"] + c["equiv", "stale"],
+                       c["promised", "unbuildable"] + c["equiv", "unbuildable"],
                        c["equiv", "killed"], c["equiv", "survived"]
             }'
     }
