@@ -32,15 +32,6 @@ uint32_t address_part(const struct sockaddr &field)
     return reinterpret_cast<const struct sockaddr_in &>(field).sin_addr.s_addr;
 }
 
-// Fails a check in a child: exit status 1, the check's line on stderr.
-#define CHILD_CHECK(condition)                                                             \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            return 1;                                                                      \
-        }                                                                                  \
-    } while (0)
-
 int in_child(const std::function<int()> &body)
 {
     int status = zt_test::run_in_child(body);

@@ -35,6 +35,29 @@ template <typename Op> unsigned for_each_failure(Op op)
     return total;
 }
 
+// Runs op() with the k-th allocation failing, for k = 1, 2, ... in each
+// mode, until a run meets no failure; after each run, with the allocator
+// disarmed, check(failed) checks the outcome. Returns the number of
+// allocations op makes when nothing fails.
+template <typename Op, typename Check> unsigned for_each_failure(Op op, Check check)
+{
+    unsigned total = 0;
+    for (Mode mode : {Mode::once, Mode::from_then_on}) {
+        for (unsigned k = 1;; k++) {
+            arm(k, mode);
+            op();
+            disarm();
+            const bool hit = failed();
+            check(hit);
+            if (!hit) {
+                total = calls();
+                break;
+            }
+        }
+    }
+    return total;
+}
+
 }  // namespace zt_test::failalloc
 
 #endif

@@ -298,6 +298,18 @@ int run_in_child(const std::function<int()> &body)
     return status;
 }
 
+std::string child_failure(const std::function<int()> &body)
+{
+    int status = 0;
+    const std::string failure = stderr_of([&] { status = run_in_child(body); });
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return "";
+    if (!failure.empty())
+        return failure;
+    return WIFSIGNALED(status) ? "ended by signal " + std::to_string(WTERMSIG(status))
+                               : "exit status " + std::to_string(WEXITSTATUS(status));
+}
+
 std::string file_text(int fd)
 {
     std::string text;

@@ -5,6 +5,7 @@
 #define ZT_TEST_H
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/types.h>
 #include <syslog.h>
 
@@ -71,6 +72,32 @@ std::vector<TraceRecord> parse_traces(const std::string &text);
 // Number of descriptors this process has open.
 int open_fd_count();
 
+// Checks, when it goes out of scope, that the process has as many
+// descriptors open as when it was made: a leak on any path fails the test.
+class FdGuard {
+public:
+    FdGuard() : before_(open_fd_count()) {}
+    ~FdGuard() { EXPECT_EQ(open_fd_count(), before_) << "descriptors leaked or closed"; }
+    FdGuard(const FdGuard &) = delete;
+    FdGuard &operator=(const FdGuard &) = delete;
+
+private:
+    int before_;
+};
+
+inline bool operator==(const SyslogRecord &a, const SyslogRecord &b)
+{
+    return a.priority == b.priority && a.message == b.message;
+}
+inline void PrintTo(const SyslogRecord &record, std::ostream *os)
+{
+    *os << "{" << record.priority << ", \"" << record.message << "\"}";
+}
+// Checks that exactly these records arrived since the last take, in order,
+// e.g. EXPECT_SYSLOG({LOG_ERR | kDefaultFacility, "text\n"}).
+#define EXPECT_SYSLOG(...) \
+    EXPECT_EQ(::zt_test::take_syslog(), (std::vector<::zt_test::SyslogRecord>{__VA_ARGS__}))
+
 // size bytes that end where a mapped page ends, followed by a page that
 // cannot be read or written: touching one byte past the end faults.
 class GuardedBytes {
@@ -96,6 +123,21 @@ std::string stderr_of(const std::function<void()> &body);
 // Runs body in a forked child whose exit status is body's result, and
 // returns the child's wait status. The child never returns into gtest.
 int run_in_child(const std::function<int()> &body);
+
+// Runs body in a forked child and says how it failed: "" when it returned
+// 0, else the condition of the CHILD_CHECK that failed (or how it ended).
+// Used as EXPECT_EQ(zt_test::child_failure([&] { ...; return 0; }), "").
+std::string child_failure(const std::function<int()> &body);
+
+// In a child_failure body: ends the child with the condition's text when
+// it does not hold.
+#define CHILD_CHECK(condition)                                                    \
+    do {                                                                          \
+        if (!(condition)) {                                                       \
+            fprintf(stderr, "line %d: %s", __LINE__, #condition);                 \
+            return 1;                                                             \
+        }                                                                         \
+    } while (0)
 
 // What a program did: its exit status (128 + the signal when one ended it)
 // and what it wrote to standard output and standard error.
