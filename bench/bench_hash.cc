@@ -10,12 +10,10 @@
 #include <glib.h>
 #endif
 
-#include <algorithm>
-#include <numeric>
-#include <random>
 #include <unordered_map>
 #include <vector>
 
+#include "bench.h"
 #include "zttools.h"
 
 namespace {
@@ -27,12 +25,7 @@ using Map = std::unordered_map<int, void *>;
 // The keys 0 .. kKeys - 1 in a fixed shuffled order.
 const std::vector<int> &keys()
 {
-    static const std::vector<int> shuffled = [] {
-        std::vector<int> k(kKeys);
-        std::iota(k.begin(), k.end(), 0);
-        std::shuffle(k.begin(), k.end(), std::mt19937(7));
-        return k;
-    }();
+    static const std::vector<int> shuffled = bench::shuffled<int>(kKeys, 7);
     return shuffled;
 }
 
@@ -59,10 +52,28 @@ void fill(hash_table *table)
         hash_add(table, &k, const_cast<int *>(&k));
 }
 
-void fill(Map &map)
+hash_table *filled_table(hash_table *table)
 {
+    fill(table);
+    return table;
+}
+
+hash_table *filled_table()
+{
+    return filled_table(empty_table());
+}
+
+Map filled_map()
+{
+    Map map = empty_map();
     for (const int &k : keys())
         map.emplace(k, const_cast<int *>(&k));
+    return map;
+}
+
+void release_map(Map &map)
+{
+    map = Map();
 }
 
 void count_items(benchmark::State &state)
@@ -73,43 +84,25 @@ void count_items(benchmark::State &state)
 
 void BM_HashInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        hash_table *table = empty_table();
-        fill(table);
-        state.PauseTiming();
-        hash_del(table);
-        state.ResumeTiming();
-    }
+    bench::time_building(state, [] { return filled_table(); }, hash_del);
     count_items(state);
 }
 
 void BM_MapInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        Map map = empty_map();
-        fill(map);
-        state.PauseTiming();
-        map = Map();
-        state.ResumeTiming();
-    }
+    bench::time_building(state, filled_map, release_map);
     count_items(state);
 }
 
-// Looks up every key of a filled table, then releases it.
-void find_all(benchmark::State &state, hash_table *table)
+void *find_in_table(hash_table *table, const int &key)
 {
-    fill(table);
-    for (auto _ : state) {
-        for (const int &k : keys())
-            benchmark::DoNotOptimize(hash_find_element(table, &k));
-    }
-    hash_del(table);
-    count_items(state);
+    return hash_find_element(table, &key);
 }
 
 void BM_HashFind(benchmark::State &state)
 {
-    find_all(state, empty_table());
+    bench::time_finding(state, filled_table(), keys(), find_in_table, hash_del);
+    count_items(state);
 }
 
 // The same look-ups with the multiplicative method in integer arithmetic
@@ -124,53 +117,33 @@ int golden_index(int hash, int count, list_link **)
 
 void BM_HashFindIntIndex(benchmark::State &state)
 {
-    find_all(state, hash_create(bucket_count(), hash_int, golden_index, hash_intcmp));
+    hash_table *table = filled_table(hash_create(bucket_count(), hash_int, golden_index, hash_intcmp));
+    bench::time_finding(state, table, keys(), find_in_table, hash_del);
+    count_items(state);
 }
 
 void BM_MapFind(benchmark::State &state)
 {
-    Map map = empty_map();
-    fill(map);
-    for (auto _ : state) {
-        for (const int &k : keys())
-            benchmark::DoNotOptimize(map.find(k));
-    }
+    bench::time_finding(
+        state, filled_map(), keys(), [](const Map &map, int key) { return map.find(key); },
+        release_map);
     count_items(state);
 }
 
 void BM_HashDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        hash_table *table = empty_table();
-        fill(table);
-        state.ResumeTiming();
-        for (const int &k : keys())
-            hash_del_element(table, &k);
-        state.PauseTiming();
-        if (hash_length(table) != 0)
-            state.SkipWithError("entries left");
-        hash_del(table);
-        state.ResumeTiming();
-    }
+    bench::time_removing(
+        state, [] { return filled_table(); }, keys(),
+        [](hash_table *table, const int &key) { hash_del_element(table, &key); },
+        [](hash_table *table) { return hash_length(table) == 0; }, hash_del);
     count_items(state);
 }
 
 void BM_MapDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        Map map = empty_map();
-        fill(map);
-        state.ResumeTiming();
-        for (const int &k : keys())
-            map.erase(k);
-        state.PauseTiming();
-        if (!map.empty())
-            state.SkipWithError("entries left");
-        map = Map();
-        state.ResumeTiming();
-    }
+    bench::time_removing(
+        state, filled_map, keys(), [](Map &map, int key) { map.erase(key); },
+        [](const Map &map) { return map.empty(); }, release_map);
     count_items(state);
 }
 
@@ -185,40 +158,25 @@ GHashTable *filled_ghash()
 
 void BM_GHashInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        GHashTable *table = filled_ghash();
-        state.PauseTiming();
-        g_hash_table_destroy(table);
-        state.ResumeTiming();
-    }
+    bench::time_building(state, filled_ghash, g_hash_table_destroy);
     count_items(state);
 }
 
 void BM_GHashFind(benchmark::State &state)
 {
-    GHashTable *table = filled_ghash();
-    for (auto _ : state) {
-        for (const int &k : keys())
-            benchmark::DoNotOptimize(g_hash_table_lookup(table, &k));
-    }
-    g_hash_table_destroy(table);
+    bench::time_finding(
+        state, filled_ghash(), keys(),
+        [](GHashTable *table, const int &key) { return g_hash_table_lookup(table, &key); },
+        g_hash_table_destroy);
     count_items(state);
 }
 
 void BM_GHashDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        GHashTable *table = filled_ghash();
-        state.ResumeTiming();
-        for (const int &k : keys())
-            g_hash_table_remove(table, &k);
-        state.PauseTiming();
-        if (g_hash_table_size(table) != 0)
-            state.SkipWithError("entries left");
-        g_hash_table_destroy(table);
-        state.ResumeTiming();
-    }
+    bench::time_removing(
+        state, filled_ghash, keys(),
+        [](GHashTable *table, const int &key) { g_hash_table_remove(table, &key); },
+        [](GHashTable *table) { return g_hash_table_size(table) == 0; }, g_hash_table_destroy);
     count_items(state);
 }
 

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "ztsvc.h"
+#include "bench.h"
 #include "zttools.h"
 
 namespace {
@@ -45,13 +46,7 @@ void serve_bare()
     if (bind(listener, (struct sockaddr *)&address, sizeof address) < 0 ||
         listen(listener, SOMAXCONN) < 0)
         return;
-    for (;;) {
-        int connection = accept(listener, nullptr, nullptr);
-        char word[8];
-        if (read(connection, word, sizeof word) == sizeof word)
-            (void)!write(connection, word, sizeof word);
-        close(connection);
-    }
+    bench::serve_bare(listener);
 }
 
 pid_t start(void (*serve)(), const std::string &path)

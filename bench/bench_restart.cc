@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench.h"
 #include "zttools.h"
 #include "ztsvc.h"
 
@@ -34,17 +35,6 @@ void serve_restart(int fd)
 {
     for (;;)
         restart_accept(fd, check, restart, nullptr, 0, nullptr);
-}
-
-void serve_bare(int fd)
-{
-    for (;;) {
-        int connection = accept(fd, nullptr, nullptr);
-        char word[8];
-        if (read(connection, word, sizeof word) == sizeof word)
-            (void)!write(connection, word, sizeof word);
-        close(connection);
-    }
 }
 
 // The same exchange as a restart request through the services library's
@@ -123,7 +113,7 @@ void BM_BareExchange(benchmark::State &state)
         state.SkipWithError("bind failed");
         return;
     }
-    pid_t server = start_child(serve_bare, listener);
+    pid_t server = start_child(bench::serve_bare, listener);
     char word[8] = "request";
     for (auto _ : state) {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -10,11 +10,10 @@
 #include <stdint.h>
 #include <stdlib.h>
 
-#include <algorithm>
-#include <random>
 #include <set>
 #include <vector>
 
+#include "bench.h"
 #include "zttools.h"
 
 namespace {
@@ -23,14 +22,13 @@ constexpr intptr_t kKeys = 100000;
 
 const std::vector<intptr_t> &shuffled_keys()
 {
-    static const std::vector<intptr_t> keys = [] {
-        std::vector<intptr_t> k(kKeys);
-        for (intptr_t i = 0; i < kKeys; i++)
-            k[static_cast<size_t>(i)] = i;
-        std::shuffle(k.begin(), k.end(), std::mt19937(1));
-        return k;
-    }();
+    static const std::vector<intptr_t> keys = bench::shuffled<intptr_t>(kKeys, 1);
     return keys;
+}
+
+void *item(intptr_t key)
+{
+    return reinterpret_cast<void *>(key);
 }
 
 int compare(const void *key, const void *item)
@@ -43,7 +41,7 @@ zt_tree_node *balanced_tree()
 {
     zt_tree_node *root = ZT_TREE_EMPTY;
     for (intptr_t key : shuffled_keys())
-        root = zt_tree_insert(root, compare, reinterpret_cast<void *>(key));
+        root = zt_tree_insert(root, compare, item(key));
     return zt_tree_balance(root);
 }
 
@@ -58,79 +56,75 @@ void destroy(zt_tree_node *root)
     zt_tree_iter(root, free_node, ZT_TREE_POSTORDER, nullptr);
 }
 
+void count_items(benchmark::State &state)
+{
+    state.SetItemsProcessed(state.iterations() * kKeys);
+}
+
 void BM_TreeInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        zt_tree_node *root = balanced_tree();
-        benchmark::DoNotOptimize(root);
-        state.PauseTiming();
-        destroy(root);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_building(state, balanced_tree, destroy);
+    count_items(state);
+}
+
+using Set = std::set<intptr_t>;
+
+Set filled_set()
+{
+    return Set(shuffled_keys().begin(), shuffled_keys().end());
+}
+
+void clear_set(Set &set)
+{
+    set.clear();
 }
 
 void BM_SetInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        std::set<intptr_t> set;
-        for (intptr_t key : shuffled_keys())
-            set.insert(key);
-        benchmark::DoNotOptimize(set);
-        state.PauseTiming();
-        set.clear();
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_building(
+        state,
+        [] {
+            Set set;
+            for (intptr_t key : shuffled_keys())
+                set.insert(key);
+            return set;
+        },
+        clear_set);
+    count_items(state);
 }
 
 void BM_TreeFind(benchmark::State &state)
 {
-    zt_tree_node *root = balanced_tree();
-    for (auto _ : state) {
-        for (intptr_t key : shuffled_keys())
-            benchmark::DoNotOptimize(zt_tree_find(root, compare, reinterpret_cast<void *>(key)));
-    }
-    destroy(root);
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_finding(
+        state, balanced_tree(), shuffled_keys(),
+        [](zt_tree_node *root, intptr_t key) { return zt_tree_find(root, compare, item(key)); },
+        destroy);
+    count_items(state);
 }
 
 void BM_SetFind(benchmark::State &state)
 {
-    const std::set<intptr_t> set(shuffled_keys().begin(), shuffled_keys().end());
-    for (auto _ : state) {
-        for (intptr_t key : shuffled_keys())
-            benchmark::DoNotOptimize(set.find(key));
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_finding(
+        state, filled_set(), shuffled_keys(), [](const Set &set, intptr_t key) { return set.find(key); },
+        clear_set);
+    count_items(state);
 }
 
 void BM_TreeDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        zt_tree_node *root = balanced_tree();
-        state.ResumeTiming();
-        for (intptr_t key : shuffled_keys())
-            root = zt_tree_delete(root, compare, reinterpret_cast<void *>(key));
-        if (root != &zt_tree_null)
-            state.SkipWithError("tree not empty");
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_removing(
+        state, balanced_tree, shuffled_keys(),
+        [](zt_tree_node *&root, intptr_t key) { root = zt_tree_delete(root, compare, item(key)); },
+        [](zt_tree_node *root) { return root == &zt_tree_null; }, destroy);
+    count_items(state);
 }
 
 void BM_SetDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::set<intptr_t> set(shuffled_keys().begin(), shuffled_keys().end());
-        state.ResumeTiming();
-        for (intptr_t key : shuffled_keys())
-            set.erase(key);
-        if (!set.empty())
-            state.SkipWithError("set not empty");
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_removing(
+        state, filled_set, shuffled_keys(), [](Set &set, intptr_t key) { set.erase(key); },
+        [](const Set &set) { return set.empty(); }, clear_set);
+    count_items(state);
 }
 
 #ifdef ZT_BENCH_GLIB
@@ -143,48 +137,32 @@ GTree *filled_gtree()
 {
     GTree *tree = g_tree_new(gcompare);
     for (intptr_t key : shuffled_keys())
-        g_tree_insert(tree, reinterpret_cast<void *>(key), reinterpret_cast<void *>(key));
+        g_tree_insert(tree, item(key), item(key));
     return tree;
 }
 
 void BM_GTreeInsert(benchmark::State &state)
 {
-    for (auto _ : state) {
-        GTree *tree = filled_gtree();
-        benchmark::DoNotOptimize(tree);
-        state.PauseTiming();
-        g_tree_destroy(tree);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_building(state, filled_gtree, g_tree_destroy);
+    count_items(state);
 }
 
 void BM_GTreeFind(benchmark::State &state)
 {
-    GTree *tree = filled_gtree();
-    for (auto _ : state) {
-        for (intptr_t key : shuffled_keys())
-            benchmark::DoNotOptimize(g_tree_lookup(tree, reinterpret_cast<void *>(key)));
-    }
-    g_tree_destroy(tree);
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_finding(
+        state, filled_gtree(), shuffled_keys(),
+        [](GTree *tree, intptr_t key) { return g_tree_lookup(tree, item(key)); },
+        g_tree_destroy);
+    count_items(state);
 }
 
 void BM_GTreeDelete(benchmark::State &state)
 {
-    for (auto _ : state) {
-        state.PauseTiming();
-        GTree *tree = filled_gtree();
-        state.ResumeTiming();
-        for (intptr_t key : shuffled_keys())
-            g_tree_remove(tree, reinterpret_cast<void *>(key));
-        if (g_tree_nnodes(tree) != 0)
-            state.SkipWithError("tree not empty");
-        state.PauseTiming();
-        g_tree_destroy(tree);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * kKeys);
+    bench::time_removing(
+        state, filled_gtree, shuffled_keys(),
+        [](GTree *tree, intptr_t key) { g_tree_remove(tree, item(key)); },
+        [](GTree *tree) { return g_tree_nnodes(tree) == 0; }, g_tree_destroy);
+    count_items(state);
 }
 
 BENCHMARK(BM_GTreeInsert)->Unit(benchmark::kMillisecond);

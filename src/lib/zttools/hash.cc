@@ -18,13 +18,6 @@ namespace {
 
 constexpr int kDefaultSize = 127;
 constexpr int32_t kAtoiStep = 65599;
-// The multiplier of hash_mult_func as the 53-bit integer m of the double
-// m * 2^-53 nearest to 0.6180339887.
-constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(0.6180339887 * 0x1p53);
-static_assert(kMultiplierBits * 0x1p-53 == 0.6180339887 && kMultiplierBits >> 52 == 1);
-constexpr int kDoubleBits = 53;
-constexpr uint64_t kFractionMask = (uint64_t{1} << kDoubleBits) - 1;
-
 // The link first: the list frees the link, and with it the entry.
 struct EntryBlock {
     list_link link;
@@ -100,10 +93,34 @@ int iterate_del_adapter(void *elem, int position, void *call, void *)
     return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
 }
 
-// hash_mult_func computes in integers what double arithmetic would give,
-// so that every target gets the same index: the x87 would round to 64 bits
-// first and, now and then, round the same product twice.
-//
+// hash_mult_func rounds each step as double arithmetic rounds it. Where
+// every double operation is rounded to double (SSE2 arithmetic: every
+// x86_64 build), the hardware does exactly that.
+constexpr double kMultiplier = 0.6180339887;
+
+#if __FLT_EVAL_METHOD__ == 0
+
+// The index before its range check: the signed fractional part of
+// hash * multiplier, times count, truncated toward zero.
+int mult_index(int hash, int count)
+{
+    const double product = hash * kMultiplier;
+    const double fraction = product - static_cast<double>(static_cast<int64_t>(product));
+    return static_cast<int>(fraction * count);
+}
+
+#else
+
+// Elsewhere (the x87 of i386 builds, which would round to 64 bits first
+// and, now and then, round the same product twice) the same results are
+// computed in integers.
+
+// The multiplier as the 53-bit integer m of the double m * 2^-53.
+constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(kMultiplier * 0x1p53);
+static_assert(kMultiplierBits * 0x1p-53 == kMultiplier && kMultiplierBits >> 52 == 1);
+constexpr int kDoubleBits = 53;
+constexpr uint64_t kFractionMask = (uint64_t{1} << kDoubleBits) - 1;
+
 // The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
 // bit is set, normalised to 32 bits, that reaches it makes the product one
 // bit longer.
@@ -153,6 +170,18 @@ uint32_t whole_of_scaled(uint64_t fraction, uint32_t count)
     const int dropped = 32 - __builtin_clz(whole);
     return whole + (below >= (uint64_t{1} << kDoubleBits) - (uint32_t{1} << (dropped - 1)));
 }
+
+int mult_index(int hash, int count)
+{
+    // x = hash * multiplier; its fractional part f, with the sign of x, is
+    // F * 2^-53; the index is f * count, truncated toward zero.
+    const uint32_t magnitude = hash < 0 ? 0u - static_cast<uint32_t>(hash) : static_cast<uint32_t>(hash);
+    const uint64_t fraction = fraction_of_product(magnitude);
+    const auto whole = static_cast<int>(whole_of_scaled(fraction, static_cast<uint32_t>(count)));
+    return hash < 0 ? -whole : whole;
+}
+
+#endif
 
 }  // namespace
 
@@ -301,12 +330,7 @@ int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
 {
     if (count < 1)
         return -1;
-    // x = hash * multiplier; its fractional part f, with the sign of x, is
-    // F * 2^-53; the index is f * count, truncated toward zero.
-    const uint32_t magnitude = hash < 0 ? 0u - static_cast<uint32_t>(hash) : static_cast<uint32_t>(hash);
-    const uint64_t fraction = fraction_of_product(magnitude);
-    const auto whole = static_cast<int>(whole_of_scaled(fraction, static_cast<uint32_t>(count)));
-    const int index = hash < 0 ? -whole : whole;
+    const int index = mult_index(hash, count);
     return index >= 0 && index < count ? index : -1;
 }
 
