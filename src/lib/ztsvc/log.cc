@@ -20,15 +20,6 @@ int level = kUnset;
 int chosen_sink = -1;  // set by ztlog_set_sink; -1: the default sink
 int file_sink = -1;    // ZTLOG_FILE, opened when the library is loaded
 
-int current_level()
-{
-    if (level == kUnset) {
-        const char *text = getenv("ZTLOG_LEVEL");
-        level = text ? atoi(text) : 1;
-    }
-    return level;
-}
-
 // The file is opened before the program's main runs, so that a service
 // that later changes its root or its user still writes to it.
 __attribute__((constructor)) void open_file_sink()
@@ -36,6 +27,15 @@ __attribute__((constructor)) void open_file_sink()
     const char *path = getenv("ZTLOG_FILE");
     if (path)
         file_sink = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+}
+
+int current_level()
+{
+    if (level == kUnset) {
+        const char *text = getenv("ZTLOG_LEVEL");
+        level = text ? atoi(text) : 1;
+    }
+    return level;
 }
 
 int current_sink()

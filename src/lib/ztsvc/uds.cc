@@ -26,90 +26,6 @@ struct Header {
 
 int timeout_ms = 0;  // 0: not yet taken from the environment
 
-int current_timeout()
-{
-    if (timeout_ms == 0) {
-        const char *text = getenv("ZTUDS_TIMEOUT_MS");
-        int value = text ? atoi(text) : 0;
-        timeout_ms = value > 0 ? value : kDefaultTimeoutMs;
-    }
-    return timeout_ms;
-}
-
-int64_t now_ms()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-// The moment by which one whole message must have been moved: the time-out
-// bounds the message, not each wait inside it, so a peer that trickles its
-// bytes cannot stretch it.
-int64_t message_deadline()
-{
-    return now_ms() + current_timeout();
-}
-
-// Waits until fd is ready for events; -1 with ETIMEDOUT once the deadline
-// has passed.
-int wait_ready(int fd, short events, int64_t deadline)
-{
-    struct pollfd entry = {fd, events, 0};
-    for (;;) {
-        int64_t left = deadline - now_ms();
-        int ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
-        if (ready > 0)
-            return 0;
-        if (ready == 0) {
-            errno = ETIMEDOUT;
-            return -1;
-        }
-        if (errno != EINTR)
-            return -1;
-    }
-}
-
-// Reads exactly size bytes by the deadline. Returns the number read before
-// an orderly end of the stream (less than size), or -1 with errno.
-ssize_t read_full(int fd, void *buffer, size_t size, int64_t deadline)
-{
-    size_t done = 0;
-    while (done < size) {
-        if (wait_ready(fd, POLLIN, deadline) < 0)
-            return -1;
-        ssize_t n = read(fd, static_cast<char *>(buffer) + done, size - done);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
-{
-    size_t done = 0;
-    while (done < size) {
-        if (wait_ready(fd, POLLOUT, deadline) < 0)
-            return -1;
-        // Never blocks inside send, where no deadline holds.
-        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
-                         MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
 // A descriptor held in reserve for the moment the process runs out of them:
 // giving it up lets ztuds_accept take a waiting connection and close it, so
 // that the listener stops being readable instead of waking its loop for
@@ -129,21 +45,6 @@ void add_listener(int fd)
     take_spare();
     if (listener_count < sizeof listeners / sizeof listeners[0])
         listeners[listener_count++] = fd;
-}
-
-// Forgets fd as a listener; the spare goes with the last one.
-void drop_listener(int fd)
-{
-    for (size_t i = 0; i < listener_count; i++) {
-        if (listeners[i] == fd) {
-            listeners[i] = listeners[--listener_count];
-            if (listener_count == 0 && spare_fd >= 0) {
-                close(spare_fd);
-                spare_fd = -1;
-            }
-            return;
-        }
-    }
 }
 
 // Out of descriptors: takes the oldest waiting connection with the spare's
@@ -261,6 +162,79 @@ int ztuds_connect(const char *path)
     return fd;
 }
 
+}  // extern "C"
+
+namespace {
+
+int current_timeout()
+{
+    if (timeout_ms == 0) {
+        const char *text = getenv("ZTUDS_TIMEOUT_MS");
+        int value = text ? atoi(text) : 0;
+        timeout_ms = value > 0 ? value : kDefaultTimeoutMs;
+    }
+    return timeout_ms;
+}
+
+int64_t now_ms()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The moment by which one whole message must have been moved: the time-out
+// bounds the message, not each wait inside it, so a peer that trickles its
+// bytes cannot stretch it.
+int64_t message_deadline()
+{
+    return now_ms() + current_timeout();
+}
+
+// Waits until fd is ready for events; -1 with ETIMEDOUT once the deadline
+// has passed.
+int wait_ready(int fd, short events, int64_t deadline)
+{
+    struct pollfd entry = {fd, events, 0};
+    for (;;) {
+        int64_t left = deadline - now_ms();
+        int ready = poll(&entry, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready > 0)
+            return 0;
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+// Reads exactly size bytes by the deadline. Returns the number read before
+// an orderly end of the stream (less than size), or -1 with errno.
+ssize_t read_full(int fd, void *buffer, size_t size, int64_t deadline)
+{
+    size_t done = 0;
+    while (done < size) {
+        if (wait_ready(fd, POLLIN, deadline) < 0)
+            return -1;
+        ssize_t n = read(fd, static_cast<char *>(buffer) + done, size - done);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+extern "C" {
+
 int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t read_arg)
 {
     const int64_t deadline = message_deadline();
@@ -315,6 +289,48 @@ int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t 
         *id = header.id;
     return static_cast<int>(header.length);
 }
+
+}  // extern "C"
+
+namespace {
+
+int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
+{
+    size_t done = 0;
+    while (done < size) {
+        if (wait_ready(fd, POLLOUT, deadline) < 0)
+            return -1;
+        // Never blocks inside send, where no deadline holds.
+        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// Forgets fd as a listener; the spare goes with the last one.
+void drop_listener(int fd)
+{
+    for (size_t i = 0; i < listener_count; i++) {
+        if (listeners[i] == fd) {
+            listeners[i] = listeners[--listener_count];
+            if (listener_count == 0 && spare_fd >= 0) {
+                close(spare_fd);
+                spare_fd = -1;
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" {
 
 int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t id)
 {

@@ -31,6 +31,34 @@ struct EntryBlock {
     hash_entry entry;
 };
 
+template <typename Callback> struct IterateCall {
+    Callback callback;
+    void *arg1;
+    void *arg2;
+};
+
+// hash_mult_func computes in integers what double arithmetic would give,
+// so that every target gets the same index: the x87 would round to 64 bits
+// first and, now and then, round the same product twice.
+//
+// The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
+// bit is set, normalised to 32 bits, that reaches it makes the product one
+// bit longer.
+constexpr uint32_t carry_threshold()
+{
+    uint64_t remainder = 0, quotient = 0;
+    for (int bit = 84; bit >= 0; bit--) {
+        remainder = (remainder << 1) | (bit == 84);
+        quotient <<= 1;
+        if (remainder >= kMultiplierBits) {
+            remainder -= kMultiplierBits;
+            quotient |= 1;
+        }
+    }
+    return static_cast<uint32_t>(quotient + (remainder != 0));
+}
+constexpr uint32_t kCarryThreshold = carry_threshold();
+
 hash_entry *entry_of(const list_link *link)
 {
     return static_cast<hash_entry *>(link->elem);
@@ -62,96 +90,6 @@ hash_entry *newest_entry(const hash_table *table, const void *key)
     list_link **bucket = table ? bucket_of(table, key) : nullptr;
     list_link *link = bucket ? next_equal(table, key, *bucket) : nullptr;
     return link ? entry_of(link) : nullptr;
-}
-
-// Calls visit for every unmarked link of the bucket whose key compares
-// equal, from first on.
-template <typename Visit>
-void for_each_equal(const hash_table *table, const void *key, list_link *first, Visit visit)
-{
-    for (list_link *link = next_equal(table, key, first); link;
-         link = next_equal(table, key, list_next(link)))
-        visit(link);
-}
-
-// Removes an entry from a bucket whose count the caller has raised: the
-// removal is the mark, which hides the entry from every look-up; it is
-// freed with its link by the purge.
-void drop_entry(list_link *link)
-{
-    link->flags |= LIST_LINK_REMOVED;
-}
-
-template <typename Callback> struct IterateCall {
-    Callback callback;
-    void *arg1;
-    void *arg2;
-};
-
-int iterate_adapter(void *elem, int position, void *call)
-{
-    const auto *c = static_cast<const IterateCall<hash_iter_fn> *>(call);
-    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1);
-}
-
-int iterate_del_adapter(void *elem, int position, void *call, void *)
-{
-    const auto *c = static_cast<const IterateCall<hash_iter_del_fn> *>(call);
-    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
-}
-
-// hash_mult_func computes in integers what double arithmetic would give,
-// so that every target gets the same index: the x87 would round to 64 bits
-// first and, now and then, round the same product twice.
-//
-// The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
-// bit is set, normalised to 32 bits, that reaches it makes the product one
-// bit longer.
-constexpr uint32_t carry_threshold()
-{
-    uint64_t remainder = 0, quotient = 0;
-    for (int bit = 84; bit >= 0; bit--) {
-        remainder = (remainder << 1) | (bit == 84);
-        quotient <<= 1;
-        if (remainder >= kMultiplierBits) {
-            remainder -= kMultiplierBits;
-            quotient |= 1;
-        }
-    }
-    return static_cast<uint32_t>(quotient + (remainder != 0));
-}
-constexpr uint32_t kCarryThreshold = carry_threshold();
-
-// The fractional part, as F * 2^-53, of the double nearest to
-// magnitude * multiplier (ties to even). The product has up to 84 bits;
-// rounding it to 53 drops its lowest shift bits, so its low 64 bits are all
-// that the fraction and the rounding need.
-uint64_t fraction_of_product(uint32_t magnitude)
-{
-    if (magnitude == 0)
-        return 0;
-    const int length = 32 - __builtin_clz(magnitude);
-    const int shift = length - 1 + ((magnitude << (32 - length)) >= kCarryThreshold);
-    const uint64_t product = kMultiplierBits * magnitude;
-    const uint32_t unit = uint32_t{1} << shift;  // shift < 32
-    // Half a unit up, less one where the kept part is even: ties to even.
-    const uint64_t rounded = (product + (unit >> 1) - (shift > 0 && !(product & unit))) & ~uint64_t{unit - 1};
-    return rounded & kFractionMask;
-}
-
-// The whole part of the double nearest to fraction * 2^-53 * count. The
-// exact product's whole part is right unless the rounding, which drops as
-// many bits as the whole part has, carries into it from just below.
-uint32_t whole_of_scaled(uint64_t fraction, uint32_t count)
-{
-    const uint64_t low = (fraction & 0xffffffffu) * count;
-    const uint64_t high = (fraction >> 32) * count + (low >> 32);
-    const auto whole = static_cast<uint32_t>(high >> (kDoubleBits - 32));
-    if (whole == 0)
-        return 0;
-    const uint64_t below = ((high << 32) | (low & 0xffffffffu)) & kFractionMask;
-    const int dropped = 32 - __builtin_clz(whole);
-    return whole + (below >= (uint64_t{1} << kDoubleBits) - (uint32_t{1} << (dropped - 1)));
 }
 
 }  // namespace
@@ -206,6 +144,36 @@ uintptr_t hash_get_metadata(hash_table *table, const void *key)
     return entry ? entry->metadata : 0;
 }
 
+}  // extern "C"
+
+namespace {
+
+// Calls visit for every unmarked link of the bucket whose key compares
+// equal, from first on.
+template <typename Visit>
+void for_each_equal(const hash_table *table, const void *key, list_link *first, Visit visit)
+{
+    for (list_link *link = next_equal(table, key, first); link;
+         link = next_equal(table, key, list_next(link)))
+        visit(link);
+}
+
+int iterate_adapter(void *elem, int position, void *call)
+{
+    const auto *c = static_cast<const IterateCall<hash_iter_fn> *>(call);
+    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1);
+}
+
+int iterate_del_adapter(void *elem, int position, void *call, void *)
+{
+    const auto *c = static_cast<const IterateCall<hash_iter_del_fn> *>(call);
+    return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
+}
+
+}  // namespace
+
+extern "C" {
+
 void hash_set_metadata(hash_table *table, const void *key, uintptr_t value)
 {
     list_link **bucket = table ? bucket_of(table, key) : nullptr;
@@ -248,6 +216,22 @@ int hash_length(hash_table *table)
         length += list_length(table->buckets[i]);
     return length;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Removes an entry from a bucket whose count the caller has raised: the
+// removal is the mark, which hides the entry from every look-up; it is
+// freed with its link by the purge.
+void drop_entry(list_link *link)
+{
+    link->flags |= LIST_LINK_REMOVED;
+}
+
+}  // namespace
+
+extern "C" {
 
 int hash_del_element(hash_table *table, const void *key)
 {
@@ -296,6 +280,46 @@ int hash_intcmp(const void *a, const void *b)
     const int32_t x = *static_cast<const int32_t *>(a), y = *static_cast<const int32_t *>(b);
     return (x > y) - (x < y);
 }
+
+}  // extern "C"
+
+namespace {
+
+// The fractional part, as F * 2^-53, of the double nearest to
+// magnitude * multiplier (ties to even). The product has up to 84 bits;
+// rounding it to 53 drops its lowest shift bits, so its low 64 bits are all
+// that the fraction and the rounding need.
+uint64_t fraction_of_product(uint32_t magnitude)
+{
+    if (magnitude == 0)
+        return 0;
+    const int length = 32 - __builtin_clz(magnitude);
+    const int shift = length - 1 + ((magnitude << (32 - length)) >= kCarryThreshold);
+    const uint64_t product = kMultiplierBits * magnitude;
+    const uint32_t unit = uint32_t{1} << shift;  // shift < 32
+    // Half a unit up, less one where the kept part is even: ties to even.
+    const uint64_t rounded = (product + (unit >> 1) - (shift > 0 && !(product & unit))) & ~uint64_t{unit - 1};
+    return rounded & kFractionMask;
+}
+
+// The whole part of the double nearest to fraction * 2^-53 * count. The
+// exact product's whole part is right unless the rounding, which drops as
+// many bits as the whole part has, carries into it from just below.
+uint32_t whole_of_scaled(uint64_t fraction, uint32_t count)
+{
+    const uint64_t low = (fraction & 0xffffffffu) * count;
+    const uint64_t high = (fraction >> 32) * count + (low >> 32);
+    const auto whole = static_cast<uint32_t>(high >> (kDoubleBits - 32));
+    if (whole == 0)
+        return 0;
+    const uint64_t below = ((high << 32) | (low & 0xffffffffu)) & kFractionMask;
+    const int dropped = 32 - __builtin_clz(whole);
+    return whole + (below >= (uint64_t{1} << kDoubleBits) - (uint32_t{1} << (dropped - 1)));
+}
+
+}  // namespace
+
+extern "C" {
 
 int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
 {
