@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "internal.h"
 #include "ztsvc.h"
 
 namespace {
@@ -94,7 +95,7 @@ int ztlog_set_sink(int fd)
 void ztlog_trace_r(int, int record_level, int severity, const char *file, int line_number,
                    const char *function, const char *format, ...)
 {
-    int saved_errno = errno;
+    zt::SavedErrno keep;
     char message[4096];
     va_list args;
     va_start(args, format);
@@ -113,7 +114,6 @@ void ztlog_trace_r(int, int record_level, int severity, const char *file, int li
     line[used++] = '\n';
     ssize_t ignored = write(current_sink(), line, used);
     (void)ignored;
-    errno = saved_errno;
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "internal.h"
 #include "ztsvc.h"
 
 namespace {
@@ -51,7 +52,7 @@ void add_listener(int fd)
 // slot and closes it at once. errno stays as accept left it.
 void refuse_one(int listen_fd)
 {
-    int saved = errno;
+    zt::SavedErrno keep;
     if (spare_fd >= 0) {
         close(spare_fd);
         spare_fd = -1;
@@ -60,7 +61,6 @@ void refuse_one(int listen_fd)
             close(refused);
         take_spare();
     }
-    errno = saved;
 }
 
 bool make_address(const char *path, struct sockaddr_un *address)
@@ -82,22 +82,11 @@ bool is_stale_socket(const struct sockaddr_un *address)
     struct stat status;
     if (lstat(address->sun_path, &status) < 0 || !S_ISSOCK(status.st_mode))
         return false;
-    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
+    zt::UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe)
         return false;
-    bool stale = connect(probe, reinterpret_cast<const struct sockaddr *>(address),
-                         sizeof *address) < 0 &&
-                 errno == ECONNREFUSED;
-    close(probe);
-    return stale;
-}
-
-int fail_closing(int fd)
-{
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
+    return connect(probe.get(), reinterpret_cast<const struct sockaddr *>(address), sizeof *address) < 0 &&
+           errno == ECONNREFUSED;
 }
 
 // A local stream socket and the address of path, for a server or a client.
@@ -120,24 +109,24 @@ void ztuds_set_timeout(int milliseconds)
 int ztuds_server(const char *path, int mode)
 {
     struct sockaddr_un address;
-    int fd = open_local_socket(path, &address);
-    if (fd < 0)
+    zt::UniqueFd fd(open_local_socket(path, &address));
+    if (!fd)
         return -1;
     const auto *generic = reinterpret_cast<const struct sockaddr *>(&address);
-    if (bind(fd, generic, sizeof address) < 0) {
+    if (bind(fd.get(), generic, sizeof address) < 0) {
         if (errno != EADDRINUSE)
-            return fail_closing(fd);
+            return -1;
         if (!is_stale_socket(&address)) {
             errno = EADDRINUSE;
-            return fail_closing(fd);
+            return -1;
         }
-        if (unlink(path) < 0 || bind(fd, generic, sizeof address) < 0)
-            return fail_closing(fd);
+        if (unlink(path) < 0 || bind(fd.get(), generic, sizeof address) < 0)
+            return -1;
     }
-    if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd, SOMAXCONN) < 0)
-        return fail_closing(fd);
-    add_listener(fd);
-    return fd;
+    if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd.get(), SOMAXCONN) < 0)
+        return -1;
+    add_listener(fd.get());
+    return fd.release();
 }
 
 int ztuds_accept(int listen_fd)
@@ -154,12 +143,12 @@ int ztuds_accept(int listen_fd)
 int ztuds_connect(const char *path)
 {
     struct sockaddr_un address;
-    int fd = open_local_socket(path, &address);
-    if (fd < 0)
+    zt::UniqueFd fd(open_local_socket(path, &address));
+    if (!fd)
         return -1;
-    if (connect(fd, reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
-        return fail_closing(fd);
-    return fd;
+    if (connect(fd.get(), reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
+        return -1;
+    return fd.release();
 }
 
 }  // extern "C"
@@ -258,31 +247,25 @@ int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t 
         errno = EMSGSIZE;
         return -1;
     }
-    char *block = nullptr;
+    zt::MallocPtr<char> block;
     if (header.length > 0) {
-        block = static_cast<char *>(malloc(header.length + 1));
+        block.reset(static_cast<char *>(malloc(header.length + 1)));
         if (!block)
             return -1;
-        got = read_full(fd, block, header.length, deadline);
+        got = read_full(fd, block.get(), header.length, deadline);
         if (got < static_cast<ssize_t>(header.length)) {
             if (got >= 0)
                 errno = ECONNRESET;
-            int saved = errno;
-            free(block);
-            errno = saved;
             return -1;
         }
-        block[header.length] = '\0';
+        block.get()[header.length] = '\0';
     }
     if (read_arg != 0 && header.id != read_arg) {
-        free(block);
         errno = EPROTO;
         return -1;
     }
     if (payload)
-        *payload = block;
-    else
-        free(block);
+        *payload = block.release();
     if (length)
         *length = header.length;
     if (id)
