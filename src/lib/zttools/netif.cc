@@ -82,18 +82,11 @@ constexpr bool on_same_net(uint32_t a, uint32_t b, uint32_t mask)
     return ((a ^ b) & mask) == 0;
 }
 
-uint32_t ipv4_of(const struct sockaddr &field)
-{
-    struct sockaddr_in in;
-    memcpy(&in, &field, sizeof in);
-    return in.sin_addr.s_addr;
-}
-
 constexpr size_t kHwLength = 6;
 
 }  // namespace
 
-// ---- interface and ARP-table control -----------------------------------
+// ---- interface and route control --------------------------------------
 
 namespace {
 
@@ -110,71 +103,6 @@ int set_up(const char *name, bool up)
     return ioctl(fd, SIOCSIFFLAGS, &request) == 0;
 }
 
-// The list of configured interface addresses, one struct ifreq per address,
-// with room for kMaxEntries of them.
-class InterfaceList {
-public:
-    static constexpr size_t kMaxEntries = 5000;
-
-    // Asks the kernel for the list; false (errno set) when it cannot.
-    bool fetch(int fd)
-    {
-        entries_.reset(static_cast<struct ifreq *>(malloc(kMaxEntries * sizeof(struct ifreq))));
-        if (!entries_)
-            return false;
-        struct ifconf list = {};
-        list.ifc_len = static_cast<int>(kMaxEntries * sizeof(struct ifreq));
-        list.ifc_req = entries_.get();
-        if (ioctl(fd, SIOCGIFCONF, &list) < 0)
-            return false;
-        count_ = static_cast<size_t>(list.ifc_len) / sizeof(struct ifreq);
-        return true;
-    }
-    const struct ifreq *begin() const { return entries_.get(); }
-    const struct ifreq *end() const { return entries_.get() + count_; }
-
-private:
-    zt::MallocPtr<struct ifreq> entries_;
-    size_t count_ = 0;
-};
-
-// A proxy-ARP entry for addr as both ends of its life name it.
-struct arpreq proxy_entry(uint32_t addr)
-{
-    struct arpreq request = {};
-    put_ipv4(request.arp_pa, addr);
-    request.arp_flags = ATF_PERM | ATF_PUBL;
-    return request;
-}
-
-// Repeats an ARP-table request that the kernel would not grant without an
-// interface on each interface that has an IPv4 address (the list of the
-// control socket has only those), named in arp_dev, until one is granted.
-// false when none is (or there is no list), with errno as the request
-// without an interface left it.
-bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
-{
-    zt::SavedErrno first_refusal;
-    InterfaceList list;
-    if (!list.fetch(fd))
-        return false;
-    for (const struct ifreq &candidate : list) {
-        memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
-        if (ioctl(fd, request, entry) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Whether an interface with these flags answers ARP for a subnet: up and
-// broadcast, not point-to-point, loopback or without ARP.
-constexpr bool serves_proxy_arp(unsigned flags)
-{
-    return ((flags ^ (IFF_UP | IFF_BROADCAST)) &
-            (IFF_UP | IFF_BROADCAST | IFF_LOOPBACK | IFF_POINTOPOINT | IFF_NOARP)) == 0;
-}
-static_assert(serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_MULTICAST | IFF_RUNNING));
-static_assert(!serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_NOARP));
 
 }  // namespace
 
@@ -213,74 +141,6 @@ int sifaddr(const char *name, uint32_t local, uint32_t peer, uint32_t mask)
     host_route.rt_flags = RTF_UP | RTF_HOST;
     host_route.rt_dev = request.ifr_name;
     return ioctl(fd, SIOCADDRT, &host_route) == 0;
-}
-
-int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
-{
-    int fd = control_socket();
-    struct arpreq entry = proxy_entry(addr);
-    if (fd < 0 || (name && !put_name(entry.arp_dev, name)))
-        return 0;
-    InterfaceList list;
-    if (!list.fetch(fd))
-        return 0;
-    struct ifreq work = {};  // ends up holding the chosen interface's name
-    bool found = false;
-    for (const struct ifreq &candidate : list) {
-        if (candidate.ifr_addr.sa_family != AF_INET ||
-            (name && strncmp(candidate.ifr_name, name, IFNAMSIZ) != 0))
-            continue;
-        memcpy(work.ifr_name, candidate.ifr_name, IFNAMSIZ);
-        if (ioctl(fd, SIOCGIFFLAGS, &work) < 0 || !serves_proxy_arp(static_cast<uint16_t>(work.ifr_flags)))
-            continue;
-        if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
-            continue;
-        if (on_same_net(ipv4_of(candidate.ifr_addr), addr, ipv4_of(work.ifr_netmask))) {
-            found = true;
-            break;
-        }
-    }
-    if (!found) {
-        errno = ENXIO;
-        return 0;
-    }
-    memcpy(entry.arp_dev, work.ifr_name, IFNAMSIZ);
-    memset(&work.ifr_hwaddr, 0, sizeof work.ifr_hwaddr);
-    if (ioctl(fd, SIOCGIFHWADDR, &work) < 0)
-        return 0;
-    entry.arp_ha = work.ifr_hwaddr;
-    put_ipv4(entry.arp_netmask, mask, 0);
-    return ioctl(fd, SIOCSARP, &entry) == 0;
-}
-
-int cifproxyarp(uint32_t, uint32_t addr)
-{
-    int fd = control_socket();
-    struct arpreq entry = proxy_entry(addr);
-    if (fd < 0)
-        return 0;
-    if (ioctl(fd, SIOCDARP, &entry) == 0)
-        return 1;
-    // The kernel files a published entry under its interface and deletes
-    // it only when told which.
-    return on_some_interface(fd, SIOCDARP, &entry);
-}
-
-int get_arp_info(uint32_t addr, struct arpreq *req)
-{
-    if (!req) {
-        errno = EINVAL;
-        return -1;
-    }
-    int fd = control_socket();
-    if (fd < 0)
-        return -1;
-    memset(req, 0, sizeof *req);
-    put_ipv4(req->arp_pa, addr);
-    if (ioctl(fd, SIOCGARP, req) == 0)
-        return 0;
-    // Linux looks an entry up only on a named interface.
-    return errno == ENODEV && on_some_interface(fd, SIOCGARP, req) ? 0 : -1;
 }
 
 int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mask,
@@ -352,7 +212,158 @@ int nat_translation1(const struct sockaddr_in *match, const struct sockaddr_in *
 
 }  // extern "C"
 
-// ---- routing table and network roles -----------------------------------
+// ---- proxy ARP and the ARP table --------------------------------------
+
+namespace {
+
+// The list of configured interface addresses, one struct ifreq per address,
+// with room for kMaxEntries of them.
+class InterfaceList {
+public:
+    static constexpr size_t kMaxEntries = 5000;
+
+    // Asks the kernel for the list; false (errno set) when it cannot.
+    bool fetch(int fd)
+    {
+        entries_.reset(static_cast<struct ifreq *>(malloc(kMaxEntries * sizeof(struct ifreq))));
+        if (!entries_)
+            return false;
+        struct ifconf list = {};
+        list.ifc_len = static_cast<int>(kMaxEntries * sizeof(struct ifreq));
+        list.ifc_req = entries_.get();
+        if (ioctl(fd, SIOCGIFCONF, &list) < 0)
+            return false;
+        count_ = static_cast<size_t>(list.ifc_len) / sizeof(struct ifreq);
+        return true;
+    }
+    const struct ifreq *begin() const { return entries_.get(); }
+    const struct ifreq *end() const { return entries_.get() + count_; }
+
+private:
+    zt::MallocPtr<struct ifreq> entries_;
+    size_t count_ = 0;
+};
+
+// A proxy-ARP entry for addr as both ends of its life name it.
+struct arpreq proxy_entry(uint32_t addr)
+{
+    struct arpreq request = {};
+    put_ipv4(request.arp_pa, addr);
+    request.arp_flags = ATF_PERM | ATF_PUBL;
+    return request;
+}
+
+// Repeats an ARP-table request that the kernel would not grant without an
+// interface on each interface that has an IPv4 address (the list of the
+// control socket has only those), named in arp_dev, until one is granted.
+// false when none is (or there is no list), with errno as the request
+// without an interface left it.
+bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
+{
+    zt::SavedErrno first_refusal;
+    InterfaceList list;
+    if (!list.fetch(fd))
+        return false;
+    for (const struct ifreq &candidate : list) {
+        memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
+        if (ioctl(fd, request, entry) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Whether an interface with these flags answers ARP for a subnet: up and
+// broadcast, not point-to-point, loopback or without ARP.
+constexpr bool serves_proxy_arp(unsigned flags)
+{
+    return ((flags ^ (IFF_UP | IFF_BROADCAST)) &
+            (IFF_UP | IFF_BROADCAST | IFF_LOOPBACK | IFF_POINTOPOINT | IFF_NOARP)) == 0;
+}
+static_assert(serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_MULTICAST | IFF_RUNNING));
+static_assert(!serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_NOARP));
+
+uint32_t ipv4_of(const struct sockaddr &field)
+{
+    struct sockaddr_in in;
+    memcpy(&in, &field, sizeof in);
+    return in.sin_addr.s_addr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
+{
+    int fd = control_socket();
+    struct arpreq entry = proxy_entry(addr);
+    if (fd < 0 || (name && !put_name(entry.arp_dev, name)))
+        return 0;
+    InterfaceList list;
+    if (!list.fetch(fd))
+        return 0;
+    struct ifreq work = {};  // ends up holding the chosen interface's name
+    bool found = false;
+    for (const struct ifreq &candidate : list) {
+        if (candidate.ifr_addr.sa_family != AF_INET ||
+            (name && strncmp(candidate.ifr_name, name, IFNAMSIZ) != 0))
+            continue;
+        memcpy(work.ifr_name, candidate.ifr_name, IFNAMSIZ);
+        if (ioctl(fd, SIOCGIFFLAGS, &work) < 0 || !serves_proxy_arp(static_cast<uint16_t>(work.ifr_flags)))
+            continue;
+        if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
+            continue;
+        if (on_same_net(ipv4_of(candidate.ifr_addr), addr, ipv4_of(work.ifr_netmask))) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        errno = ENXIO;
+        return 0;
+    }
+    memcpy(entry.arp_dev, work.ifr_name, IFNAMSIZ);
+    memset(&work.ifr_hwaddr, 0, sizeof work.ifr_hwaddr);
+    if (ioctl(fd, SIOCGIFHWADDR, &work) < 0)
+        return 0;
+    entry.arp_ha = work.ifr_hwaddr;
+    put_ipv4(entry.arp_netmask, mask, 0);
+    return ioctl(fd, SIOCSARP, &entry) == 0;
+}
+
+int cifproxyarp(uint32_t, uint32_t addr)
+{
+    int fd = control_socket();
+    struct arpreq entry = proxy_entry(addr);
+    if (fd < 0)
+        return 0;
+    if (ioctl(fd, SIOCDARP, &entry) == 0)
+        return 1;
+    // The kernel files a published entry under its interface and deletes
+    // it only when told which.
+    return on_some_interface(fd, SIOCDARP, &entry);
+}
+
+int get_arp_info(uint32_t addr, struct arpreq *req)
+{
+    if (!req) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = control_socket();
+    if (fd < 0)
+        return -1;
+    memset(req, 0, sizeof *req);
+    put_ipv4(req->arp_pa, addr);
+    if (ioctl(fd, SIOCGARP, req) == 0)
+        return 0;
+    // Linux looks an entry up only on a named interface.
+    return errno == ENODEV && on_some_interface(fd, SIOCGARP, req) ? 0 : -1;
+}
+
+}  // extern "C"
+
+// ---- routing table and network roles ----------------------------------
 
 namespace {
 
@@ -573,7 +584,7 @@ const char *translate_device(const char *name)
 
 }  // extern "C"
 
-// ---- drop-in mode ------------------------------------------------------
+// ---- drop-in mode -----------------------------------------------------
 
 namespace {
 
@@ -658,7 +669,7 @@ int in_dropin_net(uint32_t addr)
 
 }  // extern "C"
 
-// ---- ARP frames --------------------------------------------------------
+// ---- ARP frames -------------------------------------------------------
 
 namespace {
 
