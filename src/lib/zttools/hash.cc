@@ -18,46 +18,12 @@ namespace {
 
 constexpr int kDefaultSize = 127;
 constexpr int32_t kAtoiStep = 65599;
-// The multiplier of hash_mult_func as the 53-bit integer m of the double
-// m * 2^-53 nearest to 0.6180339887.
-constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(0.6180339887 * 0x1p53);
-static_assert(kMultiplierBits * 0x1p-53 == 0.6180339887 && kMultiplierBits >> 52 == 1);
-constexpr int kDoubleBits = 53;
-constexpr uint64_t kFractionMask = (uint64_t{1} << kDoubleBits) - 1;
 
 // The link first: the list frees the link, and with it the entry.
 struct EntryBlock {
     list_link link;
     hash_entry entry;
 };
-
-template <typename Callback> struct IterateCall {
-    Callback callback;
-    void *arg1;
-    void *arg2;
-};
-
-// hash_mult_func computes in integers what double arithmetic would give,
-// so that every target gets the same index: the x87 would round to 64 bits
-// first and, now and then, round the same product twice.
-//
-// The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
-// bit is set, normalised to 32 bits, that reaches it makes the product one
-// bit longer.
-constexpr uint32_t carry_threshold()
-{
-    uint64_t remainder = 0, quotient = 0;
-    for (int bit = 84; bit >= 0; bit--) {
-        remainder = (remainder << 1) | (bit == 84);
-        quotient <<= 1;
-        if (remainder >= kMultiplierBits) {
-            remainder -= kMultiplierBits;
-            quotient |= 1;
-        }
-    }
-    return static_cast<uint32_t>(quotient + (remainder != 0));
-}
-constexpr uint32_t kCarryThreshold = carry_threshold();
 
 hash_entry *entry_of(const list_link *link)
 {
@@ -157,6 +123,12 @@ void for_each_equal(const hash_table *table, const void *key, list_link *first, 
          link = next_equal(table, key, list_next(link)))
         visit(link);
 }
+
+template <typename Callback> struct IterateCall {
+    Callback callback;
+    void *arg1;
+    void *arg2;
+};
 
 int iterate_adapter(void *elem, int position, void *call)
 {
@@ -284,6 +256,35 @@ int hash_intcmp(const void *a, const void *b)
 }  // extern "C"
 
 namespace {
+
+// The multiplier of hash_mult_func as the 53-bit integer m of the double
+// m * 2^-53 nearest to 0.6180339887.
+constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(0.6180339887 * 0x1p53);
+static_assert(kMultiplierBits * 0x1p-53 == 0.6180339887 && kMultiplierBits >> 52 == 1);
+constexpr int kDoubleBits = 53;
+constexpr uint64_t kFractionMask = (uint64_t{1} << kDoubleBits) - 1;
+
+// hash_mult_func computes in integers what double arithmetic would give,
+// so that every target gets the same index: the x87 would round to 64 bits
+// first and, now and then, round the same product twice.
+//
+// The least t with t * kMultiplierBits >= 2^84: a 32-bit value whose top
+// bit is set, normalised to 32 bits, that reaches it makes the product one
+// bit longer.
+constexpr uint32_t carry_threshold()
+{
+    uint64_t remainder = 0, quotient = 0;
+    for (int bit = 84; bit >= 0; bit--) {
+        remainder = (remainder << 1) | (bit == 84);
+        quotient <<= 1;
+        if (remainder >= kMultiplierBits) {
+            remainder -= kMultiplierBits;
+            quotient |= 1;
+        }
+    }
+    return static_cast<uint32_t>(quotient + (remainder != 0));
+}
+constexpr uint32_t kCarryThreshold = carry_threshold();
 
 // The fractional part, as F * 2^-53, of the double nearest to
 // magnitude * multiplier (ties to even). The product has up to 84 bits;
