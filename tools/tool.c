@@ -50,11 +50,24 @@ int tool_usage_error(const char *format, ...)
     return EX_USAGE;
 }
 
-int tool_check_operands(const char *verb, int wanted, int given)
+const tool_verb *tool_find_verb(const tool_verb *verbs, size_t count, const char *names, int argc,
+                                char **argv)
 {
-    if (given == wanted)
-        return 0;
-    return tool_usage_error("%s takes %d operand%s, not %d", verb, wanted, wanted == 1 ? "" : "s", given);
+    if (argc == 0) {
+        tool_usage_error("no command given (%s)", names);
+        return NULL;
+    }
+    for (const tool_verb *found = verbs; found < verbs + count; found++) {
+        if (strcmp(argv[0], found->verb) != 0)
+            continue;
+        const int wanted = found->operands, given = argc - 1;
+        if (given == wanted)
+            return found;
+        tool_usage_error("%s takes %d operand%s, not %d", argv[0], wanted, wanted == 1 ? "" : "s", given);
+        return NULL;
+    }
+    tool_usage_error("unknown command \"%s\" (%s)", argv[0], names);
+    return NULL;
 }
 
 int tool_other_option(int option, void (*usage)(void))

@@ -42,9 +42,20 @@ int tool_fail(int status, const char *format, ...) __attribute__((format(printf,
  * adds only the pointer (getopt_long has told what was wrong). */
 int tool_usage_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-/* 0 when a verb that takes wanted operands was given that many; otherwise
- * a message and EX_USAGE. */
-int tool_check_operands(const char *verb, int wanted, int given);
+/* A command of a tool: its verb, how many operands it takes and what runs
+ * it with them. */
+typedef struct tool_verb {
+    const char *verb;
+    int operands;
+    int (*run)(char **operands);
+} tool_verb;
+
+/* The command of the words that follow the options (argc of them from
+ * argv[0]) among the count verbs, given as many operands as it takes; NULL
+ * after a message (EX_USAGE) when there is none, it is unknown or its
+ * operands are not right. names lists the verbs in the messages. */
+const tool_verb *tool_find_verb(const tool_verb *verbs, size_t count, const char *names, int argc,
+                                char **argv);
 
 /* What an option that every tool has, or a wrong one, ends in: --help
  * (-h) prints usage and gives 0, --version (-V) the version and 0; anything

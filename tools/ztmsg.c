@@ -128,28 +128,25 @@ static int remove_queue(const char *name)
     return 0;
 }
 
-static int run_send(char **operands, int wait)
+/* The --wait option, which only recv takes. */
+static int wait_for_message;
+
+static int run_send(char **operands)
 {
-    (void)wait;
     return send_text(operands[0], operands[1], operands[2]);
 }
 
-static int run_rm(char **operands, int wait)
+static int run_rm(char **operands)
 {
-    (void)wait;
     return remove_queue(operands[0]);
 }
 
-static int run_recv(char **operands, int wait)
+static int run_recv(char **operands)
 {
-    return receive(operands[0], wait);
+    return receive(operands[0], wait_for_message);
 }
 
-static const struct {
-    const char *verb;
-    int operands;
-    int (*run)(char **operands, int wait);
-} verbs[] = {{"send", 3, run_send}, {"recv", 1, run_recv}, {"rm", 1, run_rm}};
+static const tool_verb verbs[] = {{"send", 3, run_send}, {"recv", 1, run_recv}, {"rm", 1, run_rm}};
 
 int main(int argc, char **argv)
 {
@@ -158,29 +155,20 @@ int main(int argc, char **argv)
                                             {"version", no_argument, NULL, 'V'},
                                             {NULL, 0, NULL, 0}};
     tool_start("ztmsg", argv);
-    int wait = 0;
     for (int option; (option = getopt_long(argc, argv, "whV", options, NULL)) != -1;) {
         switch (option) {
         case 'w':
-            wait = 1;
+            wait_for_message = 1;
             break;
         default:
             return tool_other_option(option, usage);
         }
     }
-    if (optind == argc)
-        return tool_usage_error("no command given (send, recv or rm)");
-    const char *verb = argv[optind];
-    char **operands = argv + optind + 1;
-    int count = argc - optind - 1;
-    for (size_t i = 0; i < sizeof verbs / sizeof verbs[0]; i++) {
-        if (strcmp(verb, verbs[i].verb) != 0)
-            continue;
-        if (tool_check_operands(verb, verbs[i].operands, count))
-            return EX_USAGE;
-        if (wait && verbs[i].run != run_recv)
-            return tool_usage_error("--wait applies to recv only");
-        return verbs[i].run(operands, wait);
-    }
-    return tool_usage_error("unknown command \"%s\" (send, recv or rm)", verb);
+    const tool_verb *command = tool_find_verb(verbs, sizeof verbs / sizeof verbs[0], "send, recv or rm",
+                                              argc - optind, argv + optind);
+    if (!command)
+        return EX_USAGE;
+    if (wait_for_message && command->run != run_recv)
+        return tool_usage_error("--wait applies to recv only");
+    return command->run(argv + optind + 1);
 }

@@ -176,13 +176,9 @@ static int run_arp_request(char **operands)
     return send_request(operands[0], operands[1], operands[2]);
 }
 
-static const struct {
-    const char *verb;
-    int operands;
-    int (*run)(char **operands);
-} verbs[] = {{"route", 1, run_route},   {"role", 1, run_role},
-             {"dropin", 0, run_dropin}, {"hwaddr", 1, run_hwaddr},
-             {"arp-request", 3, run_arp_request}};
+static const tool_verb verbs[] = {{"route", 1, run_route},   {"role", 1, run_role},
+                                  {"dropin", 0, run_dropin}, {"hwaddr", 1, run_hwaddr},
+                                  {"arp-request", 3, run_arp_request}};
 
 int main(int argc, char **argv)
 {
@@ -195,16 +191,8 @@ int main(int argc, char **argv)
     int option = getopt_long(argc, argv, "hV", options, NULL);
     if (option != -1)
         return tool_other_option(option, usage);
-    if (optind == argc)
-        return tool_usage_error("no command given (route, role, dropin, hwaddr or arp-request)");
-    const char *verb = argv[optind];
-    int count = argc - optind - 1;
-    for (size_t i = 0; i < sizeof verbs / sizeof verbs[0]; i++) {
-        if (strcmp(verb, verbs[i].verb) != 0)
-            continue;
-        if (tool_check_operands(verb, verbs[i].operands, count))
-            return EX_USAGE;
-        return verbs[i].run(argv + optind + 1);
-    }
-    return tool_usage_error("unknown command \"%s\" (route, role, dropin, hwaddr or arp-request)", verb);
+    const tool_verb *command = tool_find_verb(verbs, sizeof verbs / sizeof verbs[0],
+                                              "route, role, dropin, hwaddr or arp-request", argc - optind,
+                                              argv + optind);
+    return command ? command->run(argv + optind + 1) : EX_USAGE;
 }

@@ -9,6 +9,7 @@
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include "internal.h"
 #include "ztsvc.h"
 
 namespace {
@@ -116,20 +117,17 @@ int ztcmd_server_init(const char name[40], int *fd)
 
 int ztuds_handler(int fd, void *cmd_handler, void *ctx)
 {
-    int connection = ztuds_accept(fd);
-    if (connection < 0)
+    zt::UniqueFd connection(ztuds_accept(fd));
+    if (!connection)
         return -1;
     void *request = nullptr;
     uint32_t length = 0;
-    if (ztuds_read(connection, &request, &length, nullptr, ZTCMD_ID) < 0) {
-        // A client that hangs up before its command (errno 0) is no fault.
-        int saved = errno;
-        ztuds_close(connection);
-        errno = saved;
-        return saved == 0 ? 0 : -1;
-    }
+    // A client that hangs up before its command (errno 0) is no fault.
+    if (ztuds_read(connection.get(), &request, &length, nullptr, ZTCMD_ID) < 0)
+        return errno == 0 ? 0 : -1;
+    zt::MallocPtr<char> line(static_cast<char *>(request));
     char *words[kMaxWords];
-    int argc = request ? split_words(static_cast<char *>(request), words) : 0;
+    int argc = line ? split_words(line.get(), words) : 0;
     char reply[sizeof(int32_t) + kReplySize];
     int32_t status = 1;
     char *text = reply + sizeof status;
@@ -139,12 +137,8 @@ int ztuds_handler(int fd, void *cmd_handler, void *ctx)
     else
         status = builtin(argc, words, text, kReplySize, cmd_handler, ctx);
     server.commands++;
-    free(request);
     memcpy(reply, &status, sizeof status);
-    int result = ztuds_write(connection, reply, (uint32_t)(sizeof status + strlen(text)), ZTCMD_ID);
-    int saved = errno;
-    ztuds_close(connection);
-    errno = saved;
+    int result = ztuds_write(connection.get(), reply, (uint32_t)(sizeof status + strlen(text)), ZTCMD_ID);
     return result < 0 ? -1 : 0;
 }
 
@@ -169,35 +163,30 @@ int ztcmd_request(const char *name, const char *command, int *status, char **rep
     }
     if (!socket_path(name, path, sizeof path))
         return -1;
-    int fd = ztuds_connect(path);
-    if (fd < 0)
+    zt::UniqueFd fd(ztuds_connect(path));
+    if (!fd)
         return -1;
     void *answer = nullptr;
     uint32_t length = 0;
-    int result = -1;
-    if (ztuds_write(fd, command, (uint32_t)strlen(command) + 1, ZTCMD_ID) >= 0 &&
-        ztuds_read(fd, &answer, &length, nullptr, ZTCMD_ID) >= 0) {
-        if (length < sizeof(int32_t)) {
-            errno = EBADMSG;
-        } else {
-            int32_t code;
-            memcpy(&code, answer, sizeof code);
-            size_t text_length = length - sizeof code;
-            char *text = static_cast<char *>(malloc(text_length + 1));
-            if (text) {
-                memcpy(text, static_cast<char *>(answer) + sizeof code, text_length);
-                text[text_length] = '\0';
-                *status = code;
-                *reply = text;
-                result = 0;
-            }
-        }
+    if (ztuds_write(fd.get(), command, (uint32_t)strlen(command) + 1, ZTCMD_ID) < 0 ||
+        ztuds_read(fd.get(), &answer, &length, nullptr, ZTCMD_ID) < 0)
+        return -1;
+    zt::MallocPtr<char> owner(static_cast<char *>(answer));
+    if (length < sizeof(int32_t)) {
+        errno = EBADMSG;
+        return -1;
     }
-    int saved = errno;
-    free(answer);
-    ztuds_close(fd);
-    errno = saved;
-    return result;
+    int32_t code;
+    memcpy(&code, owner.get(), sizeof code);
+    size_t text_length = length - sizeof code;
+    char *text = static_cast<char *>(malloc(text_length + 1));
+    if (!text)
+        return -1;
+    memcpy(text, owner.get() + sizeof code, text_length);
+    text[text_length] = '\0';
+    *status = code;
+    *reply = text;
+    return 0;
 }
 
 }  // extern "C"

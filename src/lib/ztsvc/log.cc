@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "internal.h"
 #include "ztsvc.h"
 
 namespace {
@@ -20,15 +21,6 @@ int level = kUnset;
 int chosen_sink = -1;  // set by ztlog_set_sink; -1: the default sink
 int file_sink = -1;    // ZTLOG_FILE, opened when the library is loaded
 
-int current_level()
-{
-    if (level == kUnset) {
-        const char *text = getenv("ZTLOG_LEVEL");
-        level = text ? atoi(text) : 1;
-    }
-    return level;
-}
-
 // The file is opened before the program's main runs, so that a service
 // that later changes its root or its user still writes to it.
 __attribute__((constructor)) void open_file_sink()
@@ -36,6 +28,15 @@ __attribute__((constructor)) void open_file_sink()
     const char *path = getenv("ZTLOG_FILE");
     if (path)
         file_sink = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+}
+
+int current_level()
+{
+    if (level == kUnset) {
+        const char *text = getenv("ZTLOG_LEVEL");
+        level = text ? atoi(text) : 1;
+    }
+    return level;
 }
 
 int current_sink()
@@ -94,7 +95,7 @@ int ztlog_set_sink(int fd)
 void ztlog_trace_r(int, int record_level, int severity, const char *file, int line_number,
                    const char *function, const char *format, ...)
 {
-    int saved_errno = errno;
+    zt::SavedErrno keep;
     char message[4096];
     va_list args;
     va_start(args, format);
@@ -113,7 +114,6 @@ void ztlog_trace_r(int, int record_level, int severity, const char *file, int li
     line[used++] = '\n';
     ssize_t ignored = write(current_sink(), line, used);
     (void)ignored;
-    errno = saved_errno;
 }
 
 }  // extern "C"

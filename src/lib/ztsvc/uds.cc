@@ -11,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "internal.h"
 #include "ztsvc.h"
 
 namespace {
@@ -25,6 +26,134 @@ struct Header {
 };
 
 int timeout_ms = 0;  // 0: not yet taken from the environment
+
+// A descriptor held in reserve for the moment the process runs out of them:
+// giving it up lets ztuds_accept take a waiting connection and close it, so
+// that the listener stops being readable instead of waking its loop for
+// ever. Held while a listener made by ztuds_server is open.
+int spare_fd = -1;
+int listeners[16];
+size_t listener_count = 0;
+
+void take_spare()
+{
+    if (spare_fd < 0)
+        spare_fd = eventfd(0, EFD_CLOEXEC);
+}
+
+void add_listener(int fd)
+{
+    take_spare();
+    if (listener_count < sizeof listeners / sizeof listeners[0])
+        listeners[listener_count++] = fd;
+}
+
+// Out of descriptors: takes the oldest waiting connection with the spare's
+// slot and closes it at once. errno stays as accept left it.
+void refuse_one(int listen_fd)
+{
+    zt::SavedErrno keep;
+    if (spare_fd >= 0) {
+        close(spare_fd);
+        spare_fd = -1;
+        int refused = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (refused >= 0)
+            close(refused);
+        take_spare();
+    }
+}
+
+bool make_address(const char *path, struct sockaddr_un *address)
+{
+    if (!path || strlen(path) >= sizeof address->sun_path) {
+        errno = path ? ENAMETOOLONG : EINVAL;
+        return false;
+    }
+    memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    strcpy(address->sun_path, path);
+    return true;
+}
+
+// A socket file that nobody listens on is left over from a server that
+// ended; it may be replaced. Anything else at the path is kept.
+bool is_stale_socket(const struct sockaddr_un *address)
+{
+    struct stat status;
+    if (lstat(address->sun_path, &status) < 0 || !S_ISSOCK(status.st_mode))
+        return false;
+    zt::UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!probe)
+        return false;
+    return connect(probe.get(), reinterpret_cast<const struct sockaddr *>(address), sizeof *address) < 0 &&
+           errno == ECONNREFUSED;
+}
+
+// A local stream socket and the address of path, for a server or a client.
+int open_local_socket(const char *path, struct sockaddr_un *address)
+{
+    if (!make_address(path, address))
+        return -1;
+    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+void ztuds_set_timeout(int milliseconds)
+{
+    timeout_ms = milliseconds > 0 ? milliseconds : 1;
+}
+
+int ztuds_server(const char *path, int mode)
+{
+    struct sockaddr_un address;
+    zt::UniqueFd fd(open_local_socket(path, &address));
+    if (!fd)
+        return -1;
+    const auto *generic = reinterpret_cast<const struct sockaddr *>(&address);
+    if (bind(fd.get(), generic, sizeof address) < 0) {
+        if (errno != EADDRINUSE)
+            return -1;
+        if (!is_stale_socket(&address)) {
+            errno = EADDRINUSE;
+            return -1;
+        }
+        if (unlink(path) < 0 || bind(fd.get(), generic, sizeof address) < 0)
+            return -1;
+    }
+    if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd.get(), SOMAXCONN) < 0)
+        return -1;
+    add_listener(fd.get());
+    return fd.release();
+}
+
+int ztuds_accept(int listen_fd)
+{
+    for (;;) {
+        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE))
+            refuse_one(listen_fd);
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
+
+int ztuds_connect(const char *path)
+{
+    struct sockaddr_un address;
+    zt::UniqueFd fd(open_local_socket(path, &address));
+    if (!fd)
+        return -1;
+    if (connect(fd.get(), reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
+        return -1;
+    return fd.release();
+}
+
+}  // extern "C"
+
+namespace {
 
 int current_timeout()
 {
@@ -91,175 +220,9 @@ ssize_t read_full(int fd, void *buffer, size_t size, int64_t deadline)
     return static_cast<ssize_t>(done);
 }
 
-int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
-{
-    size_t done = 0;
-    while (done < size) {
-        if (wait_ready(fd, POLLOUT, deadline) < 0)
-            return -1;
-        // Never blocks inside send, where no deadline holds.
-        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
-                         MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return -1;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// A descriptor held in reserve for the moment the process runs out of them:
-// giving it up lets ztuds_accept take a waiting connection and close it, so
-// that the listener stops being readable instead of waking its loop for
-// ever. Held while a listener made by ztuds_server is open.
-int spare_fd = -1;
-int listeners[16];
-size_t listener_count = 0;
-
-void take_spare()
-{
-    if (spare_fd < 0)
-        spare_fd = eventfd(0, EFD_CLOEXEC);
-}
-
-void add_listener(int fd)
-{
-    take_spare();
-    if (listener_count < sizeof listeners / sizeof listeners[0])
-        listeners[listener_count++] = fd;
-}
-
-// Forgets fd as a listener; the spare goes with the last one.
-void drop_listener(int fd)
-{
-    for (size_t i = 0; i < listener_count; i++) {
-        if (listeners[i] == fd) {
-            listeners[i] = listeners[--listener_count];
-            if (listener_count == 0 && spare_fd >= 0) {
-                close(spare_fd);
-                spare_fd = -1;
-            }
-            return;
-        }
-    }
-}
-
-// Out of descriptors: takes the oldest waiting connection with the spare's
-// slot and closes it at once. errno stays as accept left it.
-void refuse_one(int listen_fd)
-{
-    int saved = errno;
-    if (spare_fd >= 0) {
-        close(spare_fd);
-        spare_fd = -1;
-        int refused = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (refused >= 0)
-            close(refused);
-        take_spare();
-    }
-    errno = saved;
-}
-
-bool make_address(const char *path, struct sockaddr_un *address)
-{
-    if (!path || strlen(path) >= sizeof address->sun_path) {
-        errno = path ? ENAMETOOLONG : EINVAL;
-        return false;
-    }
-    memset(address, 0, sizeof *address);
-    address->sun_family = AF_UNIX;
-    strcpy(address->sun_path, path);
-    return true;
-}
-
-// A socket file that nobody listens on is left over from a server that
-// ended; it may be replaced. Anything else at the path is kept.
-bool is_stale_socket(const struct sockaddr_un *address)
-{
-    struct stat status;
-    if (lstat(address->sun_path, &status) < 0 || !S_ISSOCK(status.st_mode))
-        return false;
-    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    bool stale = connect(probe, reinterpret_cast<const struct sockaddr *>(address),
-                         sizeof *address) < 0 &&
-                 errno == ECONNREFUSED;
-    close(probe);
-    return stale;
-}
-
-int fail_closing(int fd)
-{
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return -1;
-}
-
-// A local stream socket and the address of path, for a server or a client.
-int open_local_socket(const char *path, struct sockaddr_un *address)
-{
-    if (!make_address(path, address))
-        return -1;
-    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-}
-
 }  // namespace
 
 extern "C" {
-
-void ztuds_set_timeout(int milliseconds)
-{
-    timeout_ms = milliseconds > 0 ? milliseconds : 1;
-}
-
-int ztuds_server(const char *path, int mode)
-{
-    struct sockaddr_un address;
-    int fd = open_local_socket(path, &address);
-    if (fd < 0)
-        return -1;
-    const auto *generic = reinterpret_cast<const struct sockaddr *>(&address);
-    if (bind(fd, generic, sizeof address) < 0) {
-        if (errno != EADDRINUSE)
-            return fail_closing(fd);
-        if (!is_stale_socket(&address)) {
-            errno = EADDRINUSE;
-            return fail_closing(fd);
-        }
-        if (unlink(path) < 0 || bind(fd, generic, sizeof address) < 0)
-            return fail_closing(fd);
-    }
-    if (chmod(path, static_cast<mode_t>(mode)) < 0 || listen(fd, SOMAXCONN) < 0)
-        return fail_closing(fd);
-    add_listener(fd);
-    return fd;
-}
-
-int ztuds_accept(int listen_fd)
-{
-    for (;;) {
-        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0 && (errno == EMFILE || errno == ENFILE))
-            refuse_one(listen_fd);
-        if (fd >= 0 || errno != EINTR)
-            return fd;
-    }
-}
-
-int ztuds_connect(const char *path)
-{
-    struct sockaddr_un address;
-    int fd = open_local_socket(path, &address);
-    if (fd < 0)
-        return -1;
-    if (connect(fd, reinterpret_cast<const struct sockaddr *>(&address), sizeof address) < 0)
-        return fail_closing(fd);
-    return fd;
-}
 
 int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t read_arg)
 {
@@ -284,37 +247,73 @@ int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t 
         errno = EMSGSIZE;
         return -1;
     }
-    char *block = nullptr;
+    zt::MallocPtr<char> block;
     if (header.length > 0) {
-        block = static_cast<char *>(malloc(header.length + 1));
+        block.reset(static_cast<char *>(malloc(header.length + 1)));
         if (!block)
             return -1;
-        got = read_full(fd, block, header.length, deadline);
+        got = read_full(fd, block.get(), header.length, deadline);
         if (got < static_cast<ssize_t>(header.length)) {
             if (got >= 0)
                 errno = ECONNRESET;
-            int saved = errno;
-            free(block);
-            errno = saved;
             return -1;
         }
-        block[header.length] = '\0';
+        block.get()[header.length] = '\0';
     }
     if (read_arg != 0 && header.id != read_arg) {
-        free(block);
         errno = EPROTO;
         return -1;
     }
     if (payload)
-        *payload = block;
-    else
-        free(block);
+        *payload = block.release();
     if (length)
         *length = header.length;
     if (id)
         *id = header.id;
     return static_cast<int>(header.length);
 }
+
+}  // extern "C"
+
+namespace {
+
+int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
+{
+    size_t done = 0;
+    while (done < size) {
+        if (wait_ready(fd, POLLOUT, deadline) < 0)
+            return -1;
+        // Never blocks inside send, where no deadline holds.
+        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return -1;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// Forgets fd as a listener; the spare goes with the last one.
+void drop_listener(int fd)
+{
+    for (size_t i = 0; i < listener_count; i++) {
+        if (listeners[i] == fd) {
+            listeners[i] = listeners[--listener_count];
+            if (listener_count == 0 && spare_fd >= 0) {
+                close(spare_fd);
+                spare_fd = -1;
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" {
 
 int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t id)
 {

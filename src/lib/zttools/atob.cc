@@ -21,17 +21,16 @@ constexpr unsigned char kRestart = 'e';
 // still has a length that fits an int.
 constexpr int kMaxEncodable = (INT_MAX - 2) / 4 * 3;
 
-// The byte that a data character yields at phase 1, 2 or 3 of a group: the
-// character's value, with the top two bits packed for it in the first one.
-unsigned char group_byte(unsigned char pack, int phase, unsigned char value)
-{
-    return static_cast<unsigned char>(value | ((pack >> (6 - 2 * phase)) & 3) << 6);
-}
-
 // Groups are handled as 32-bit words whose first byte is the group's first
 // (little-endian order, which the shifts below assume).
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
 constexpr uint32_t kFirstEach = 0x21212121;  // kFirst in every byte
+
+}  // namespace
+
+const ATOB_State ATOB_Init = {0, 0, 0};
+
+namespace {
 
 uint32_t load_word(const unsigned char *at)
 {
@@ -52,29 +51,9 @@ uint32_t encode_group(uint32_t word)
     return ((word & 0x3F3F3F) << 8 | packed) + kFirstEach;
 }
 
-// Four characters that are all in the alphabet (no white space or control
-// letter among them), so that they are one whole group: every byte below
-// 128, and 31 more than it between 64 and 127.
-bool whole_group(uint32_t chars)
-{
-    return (chars & 0x80808080) == 0 && ((chars + 0x1F1F1F1F) & 0xC0C0C0C0) == 0x40404040;
-}
-
-// The three bytes of a whole group, in the low three bytes of the result.
-uint32_t decode_group(uint32_t chars)
-{
-    const uint32_t values = chars - kFirstEach;
-    // Multiplying puts copies of the packed 6-bit value at bits 2, 12 and
-    // 22, apart enough not to carry; each byte keeps its two top bits.
-    const uint32_t top = (values & 0xFF) * 0x401004 & 0xC0C0C0;
-    return values >> 8 | top;
-}
-
 }  // namespace
 
 extern "C" {
-
-const ATOB_State ATOB_Init = {0, 0, 0};
 
 int atobEncode(char *buf, int len, char term)
 {
@@ -100,6 +79,39 @@ int atobEncode(char *buf, int len, char term)
     buf[length] = '\0';
     return length;
 }
+
+}  // extern "C"
+
+namespace {
+
+// The byte that a data character yields at phase 1, 2 or 3 of a group: the
+// character's value, with the top two bits packed for it in the first one.
+unsigned char group_byte(unsigned char pack, int phase, unsigned char value)
+{
+    return static_cast<unsigned char>(value | ((pack >> (6 - 2 * phase)) & 3) << 6);
+}
+
+// Four characters that are all in the alphabet (no white space or control
+// letter among them), so that they are one whole group: every byte below
+// 128, and 31 more than it between 64 and 127.
+bool whole_group(uint32_t chars)
+{
+    return (chars & 0x80808080) == 0 && ((chars + 0x1F1F1F1F) & 0xC0C0C0C0) == 0x40404040;
+}
+
+// The three bytes of a whole group, in the low three bytes of the result.
+uint32_t decode_group(uint32_t chars)
+{
+    const uint32_t values = chars - kFirstEach;
+    // Multiplying puts copies of the packed 6-bit value at bits 2, 12 and
+    // 22, apart enough not to carry; each byte keeps its two top bits.
+    const uint32_t top = (values & 0xFF) * 0x401004 & 0xC0C0C0;
+    return values >> 8 | top;
+}
+
+}  // namespace
+
+extern "C" {
 
 int atobDecode(ATOB_State *state, char *buf, int *len)
 {

@@ -23,12 +23,6 @@ constexpr mode_t kSandboxMode = 0700;
 constexpr uint32_t kNoNobody = 65535;  // the ids used when "nobody" is unknown
 constexpr int kConfineRecord = LOG_USER | LOG_DEBUG;
 
-// The record of a failed mkdir of the sandbox root or of a sandbox.
-void log_mkdir_failure(const char *path)
-{
-    syslog(kConfineRecord, "mkdir(%s, %#o) failed (%s)", path, kSandboxMode, strerror(errno));
-}
-
 }  // namespace
 
 extern "C" {
@@ -86,6 +80,20 @@ int SetNobodyId(uint32_t uid, uint32_t gid)
     }
     return 0;
 }
+
+}  // extern "C"
+
+namespace {
+
+// The record of a failed mkdir of the sandbox root or of a sandbox.
+void log_mkdir_failure(const char *path)
+{
+    syslog(kConfineRecord, "mkdir(%s, %#o) failed (%s)", path, kSandboxMode, strerror(errno));
+}
+
+}  // namespace
+
+extern "C" {
 
 int enter_sandbox_dir(const char *name, uint32_t uid, uint32_t gid)
 {

@@ -15,30 +15,6 @@
 #include "internal.h"
 #include "zttools.h"
 
-namespace {
-
-// The permission rule on the real ids: the owner's bit for the owner, else
-// the group's bit for the group, else the others' bit. Each bit set is the
-// owner's; the group's and the others' are 3 and 6 places lower.
-bool permitted(const struct stat &st, mode_t owner_bit)
-{
-    if (st.st_uid == getuid() && (st.st_mode & owner_bit))
-        return true;
-    if (st.st_gid == getgid() && (st.st_mode & owner_bit >> 3))
-        return true;
-    return st.st_mode & owner_bit >> 6;
-}
-
-// Closes both streams of a copy, keeping errno.
-void close_streams(FILE *from, FILE *to)
-{
-    zt::SavedErrno keep;
-    fclose(from);
-    fclose(to);
-}
-
-}  // namespace
-
 extern "C" {
 
 int zt_filesize_fd(int fd, uint32_t *size)
@@ -83,26 +59,23 @@ int zt_filesize(const char *path, uint32_t *size)
 
 int zt_file_copy(const char *src, const char *dst)
 {
-    FILE *from = fopen(src, "rb");
+    zt::UniqueFile from(fopen(src, "rb"));
     if (!from) {
         fprintf(stderr, "Error opening %s: %s\n", src, strerror(errno));
         return -1;
     }
-    FILE *to = fopen(dst, "wb");
+    zt::UniqueFile to(fopen(dst, "wb"));
     if (!to) {
         fprintf(stderr, "Error opening %s: %s\n", dst, strerror(errno));
-        fclose(from);
         return -1;
     }
-    for (int c; (c = getc(from)) != EOF;) {
-        if (putc(c, to) != c) {
+    for (int c; (c = getc(from.get())) != EOF;) {
+        if (putc(c, to.get()) != c) {
             fprintf(stderr, "Error copying %s to %s: %s\n", src, dst, strerror(errno));
             unlink(dst);
-            close_streams(from, to);
             return -1;
         }
     }
-    close_streams(from, to);
     return 0;
 }
 
@@ -114,6 +87,26 @@ int zt_touch(const char *path)
     fclose(file);
     return 0;
 }
+
+}  // extern "C"
+
+namespace {
+
+// The permission rule on the real ids: the owner's bit for the owner, else
+// the group's bit for the group, else the others' bit. Each bit set is the
+// owner's; the group's and the others' are 3 and 6 places lower.
+bool permitted(const struct stat &st, mode_t owner_bit)
+{
+    if (st.st_uid == getuid() && (st.st_mode & owner_bit))
+        return true;
+    if (st.st_gid == getgid() && (st.st_mode & owner_bit >> 3))
+        return true;
+    return st.st_mode & owner_bit >> 6;
+}
+
+}  // namespace
+
+extern "C" {
 
 int zt_filetest(const char *path, int letter)
 {

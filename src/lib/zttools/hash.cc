@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kDefaultSize = 127;
 constexpr int32_t kAtoiStep = 65599;
+
 // The link first: the list frees the link, and with it the entry.
 struct EntryBlock {
     list_link link;
@@ -57,6 +58,62 @@ hash_entry *newest_entry(const hash_table *table, const void *key)
     return link ? entry_of(link) : nullptr;
 }
 
+}  // namespace
+
+extern "C" {
+
+hash_table *hash_create(int count, hash_key_fn hash, hash_index_fn index, hash_compare_fn compare)
+{
+    if (!hash || !compare) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    zt::MallocPtr<hash_table> table(static_cast<hash_table *>(malloc(sizeof(hash_table))));
+    if (!table)
+        return nullptr;
+    const int size = count > 0 ? count : kDefaultSize;
+    auto **buckets = static_cast<list_link **>(calloc(static_cast<size_t>(size), sizeof(list_link *)));
+    if (!buckets)
+        return nullptr;
+    *table = hash_table{size, hash, index ? index : hash_mult_func, compare, buckets};
+    return table.release();
+}
+
+int hash_add(hash_table *table, const void *key, void *data)
+{
+    if (!table) {
+        errno = EINVAL;
+        return -1;
+    }
+    list_link **bucket = bucket_of(table, key);
+    if (!bucket) {
+        errno = EDOM;
+        return -1;
+    }
+    auto *block = static_cast<EntryBlock *>(malloc(sizeof(EntryBlock)));
+    if (!block)
+        return -1;
+    block->entry = hash_entry{key, data, 0};
+    zt::list_push_link(bucket, &block->link, &block->entry);
+    return static_cast<int>(bucket - table->buckets);
+}
+
+void *hash_find_element(hash_table *table, const void *key)
+{
+    const hash_entry *entry = newest_entry(table, key);
+    return entry ? entry->data : nullptr;
+}
+
+uintptr_t hash_get_metadata(hash_table *table, const void *key)
+{
+    const hash_entry *entry = newest_entry(table, key);
+    return entry ? entry->metadata : 0;
+}
+
+}  // extern "C"
+
+namespace {
+
 // Calls visit for every unmarked link of the bucket whose key compares
 // equal, from first on.
 template <typename Visit>
@@ -65,14 +122,6 @@ void for_each_equal(const hash_table *table, const void *key, list_link *first, 
     for (list_link *link = next_equal(table, key, first); link;
          link = next_equal(table, key, list_next(link)))
         visit(link);
-}
-
-// Removes an entry from a bucket whose count the caller has raised: the
-// removal is the mark, which hides the entry from every look-up; it is
-// freed with its link by the purge.
-void drop_entry(list_link *link)
-{
-    link->flags |= LIST_LINK_REMOVED;
 }
 
 template <typename Callback> struct IterateCall {
@@ -92,6 +141,121 @@ int iterate_del_adapter(void *elem, int position, void *call, void *)
     const auto *c = static_cast<const IterateCall<hash_iter_del_fn> *>(call);
     return c->callback(static_cast<hash_entry *>(elem)->data, position, c->arg1, c->arg2);
 }
+
+}  // namespace
+
+extern "C" {
+
+void hash_set_metadata(hash_table *table, const void *key, uintptr_t value)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    if (bucket)
+        for_each_equal(table, key, *bucket,
+                       [&](list_link *link) { entry_of(link)->metadata = value; });
+}
+
+int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
+{
+    if (!table || !callback)
+        return 0;
+    IterateCall<hash_iter_fn> call = {callback, arg, nullptr};
+    for (int i = 0; i < table->size; i++) {
+        if (int result = list_iterate(&table->buckets[i], iterate_adapter, &call))
+            return result;
+    }
+    return 0;
+}
+
+// An entry that the callback accepts is marked by the walk and freed with
+// its link when the bucket's walk ends; one that the callback itself
+// deleted meanwhile is only marked again.
+int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1, void *arg2)
+{
+    if (!table || !callback)
+        return 0;
+    IterateCall<hash_iter_del_fn> call = {callback, arg1, arg2};
+    for (int i = 0; i < table->size; i++)
+        list_iterate_del(&table->buckets[i], iterate_del_adapter, &call, nullptr);
+    return 0;
+}
+
+int hash_length(hash_table *table)
+{
+    if (!table)
+        return -1;
+    int length = 0;
+    for (int i = 0; i < table->size; i++)
+        length += list_length(table->buckets[i]);
+    return length;
+}
+
+}  // extern "C"
+
+namespace {
+
+// Removes an entry from a bucket whose count the caller has raised: the
+// removal is the mark, which hides the entry from every look-up; it is
+// freed with its link by the purge.
+void drop_entry(list_link *link)
+{
+    link->flags |= LIST_LINK_REMOVED;
+}
+
+}  // namespace
+
+extern "C" {
+
+int hash_del_element(hash_table *table, const void *key)
+{
+    list_link **bucket = table ? bucket_of(table, key) : nullptr;
+    if (!bucket || !*bucket)
+        return 0;
+    list_iter_set(*bucket);
+    for_each_equal(table, key, *bucket, drop_entry);
+    list_iter_clear(bucket);
+    return 0;
+}
+
+void hash_del(hash_table *table)
+{
+    if (!table)
+        return;
+    // Each pop frees a link and the entry in its block.
+    for (int i = 0; i < table->size; i++) {
+        while (list_pop(&table->buckets[i])) {
+        }
+    }
+    free(table->buckets);
+    free(table);
+}
+
+int hash_int(const void *key)
+{
+    return key ? *static_cast<const int32_t *>(key) : -1;
+}
+
+int hash_atoi(const void *key)
+{
+    if (!key)
+        return -1;
+    // Unsigned, so that long strings wrap instead of overflowing.
+    uint32_t sum = 0;
+    for (const auto *c = static_cast<const signed char *>(key); *c; c++)
+        sum += static_cast<uint32_t>(*c + kAtoiStep);
+    return static_cast<int32_t>(sum);
+}
+
+int hash_intcmp(const void *a, const void *b)
+{
+    if (!a || !b)
+        return (a != nullptr) - (b != nullptr);
+    const int32_t x = *static_cast<const int32_t *>(a), y = *static_cast<const int32_t *>(b);
+    return (x > y) - (x < y);
+}
+
+}  // extern "C"
+
+namespace {
 
 // hash_mult_func rounds each step as double arithmetic rounds it. Where
 // every double operation is rounded to double (SSE2 arithmetic: every
@@ -186,145 +350,6 @@ int mult_index(int hash, int count)
 }  // namespace
 
 extern "C" {
-
-hash_table *hash_create(int count, hash_key_fn hash, hash_index_fn index, hash_compare_fn compare)
-{
-    if (!hash || !compare) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    zt::MallocPtr<hash_table> table(static_cast<hash_table *>(malloc(sizeof(hash_table))));
-    if (!table)
-        return nullptr;
-    const int size = count > 0 ? count : kDefaultSize;
-    auto **buckets = static_cast<list_link **>(calloc(static_cast<size_t>(size), sizeof(list_link *)));
-    if (!buckets)
-        return nullptr;
-    *table = hash_table{size, hash, index ? index : hash_mult_func, compare, buckets};
-    return table.release();
-}
-
-int hash_add(hash_table *table, const void *key, void *data)
-{
-    if (!table) {
-        errno = EINVAL;
-        return -1;
-    }
-    list_link **bucket = bucket_of(table, key);
-    if (!bucket) {
-        errno = EDOM;
-        return -1;
-    }
-    auto *block = static_cast<EntryBlock *>(malloc(sizeof(EntryBlock)));
-    if (!block)
-        return -1;
-    block->entry = hash_entry{key, data, 0};
-    zt::list_push_link(bucket, &block->link, &block->entry);
-    return static_cast<int>(bucket - table->buckets);
-}
-
-void *hash_find_element(hash_table *table, const void *key)
-{
-    const hash_entry *entry = newest_entry(table, key);
-    return entry ? entry->data : nullptr;
-}
-
-uintptr_t hash_get_metadata(hash_table *table, const void *key)
-{
-    const hash_entry *entry = newest_entry(table, key);
-    return entry ? entry->metadata : 0;
-}
-
-void hash_set_metadata(hash_table *table, const void *key, uintptr_t value)
-{
-    list_link **bucket = table ? bucket_of(table, key) : nullptr;
-    if (bucket)
-        for_each_equal(table, key, *bucket,
-                       [&](list_link *link) { entry_of(link)->metadata = value; });
-}
-
-int hash_iterate(hash_table *table, hash_iter_fn callback, void *arg)
-{
-    if (!table || !callback)
-        return 0;
-    IterateCall<hash_iter_fn> call = {callback, arg, nullptr};
-    for (int i = 0; i < table->size; i++) {
-        if (int result = list_iterate(&table->buckets[i], iterate_adapter, &call))
-            return result;
-    }
-    return 0;
-}
-
-// An entry that the callback accepts is marked by the walk and freed with
-// its link when the bucket's walk ends; one that the callback itself
-// deleted meanwhile is only marked again.
-int hash_iterate_del(hash_table *table, hash_iter_del_fn callback, void *arg1, void *arg2)
-{
-    if (!table || !callback)
-        return 0;
-    IterateCall<hash_iter_del_fn> call = {callback, arg1, arg2};
-    for (int i = 0; i < table->size; i++)
-        list_iterate_del(&table->buckets[i], iterate_del_adapter, &call, nullptr);
-    return 0;
-}
-
-int hash_length(hash_table *table)
-{
-    if (!table)
-        return -1;
-    int length = 0;
-    for (int i = 0; i < table->size; i++)
-        length += list_length(table->buckets[i]);
-    return length;
-}
-
-int hash_del_element(hash_table *table, const void *key)
-{
-    list_link **bucket = table ? bucket_of(table, key) : nullptr;
-    if (!bucket || !*bucket)
-        return 0;
-    list_iter_set(*bucket);
-    for_each_equal(table, key, *bucket, drop_entry);
-    list_iter_clear(bucket);
-    return 0;
-}
-
-void hash_del(hash_table *table)
-{
-    if (!table)
-        return;
-    // Each pop frees a link and the entry in its block.
-    for (int i = 0; i < table->size; i++) {
-        while (list_pop(&table->buckets[i])) {
-        }
-    }
-    free(table->buckets);
-    free(table);
-}
-
-int hash_int(const void *key)
-{
-    return key ? *static_cast<const int32_t *>(key) : -1;
-}
-
-int hash_atoi(const void *key)
-{
-    if (!key)
-        return -1;
-    // Unsigned, so that long strings wrap instead of overflowing.
-    uint32_t sum = 0;
-    for (const auto *c = static_cast<const signed char *>(key); *c; c++)
-        sum += static_cast<uint32_t>(*c + kAtoiStep);
-    return static_cast<int32_t>(sum);
-}
-
-int hash_intcmp(const void *a, const void *b)
-{
-    if (!a || !b)
-        return (a != nullptr) - (b != nullptr);
-    const int32_t x = *static_cast<const int32_t *>(a), y = *static_cast<const int32_t *>(b);
-    return (x > y) - (x < y);
-}
 
 int hash_mult_func(int hash, int count, list_link ** /*buckets*/)
 {

@@ -5,6 +5,7 @@
 #define ZTTOOLS_INTERNAL_H
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -68,6 +69,16 @@ struct FreeDeleter {
     }
 };
 template <typename T> using MallocPtr = std::unique_ptr<T, FreeDeleter>;
+
+// Owns a stream from fopen; closes it (keeping errno) unless released.
+struct FileCloser {
+    void operator()(FILE *file) const
+    {
+        SavedErrno keep;
+        fclose(file);
+    }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 
 // Calls piece(offset, count) for the pieces of width bytes (the last one
 // shorter) that cover length bytes, in order. It counts what is left, so a

@@ -64,81 +64,6 @@ int bind_in(int fd, const struct sockaddr_in &addr)
     return bind(fd, as_sockaddr(&addr), sizeof addr);
 }
 
-int connect_in(int fd, const struct sockaddr_in *addr)
-{
-    return connect(fd, as_sockaddr(addr), sizeof *addr);
-}
-
-int set_int_option(int fd, int option, int value)
-{
-    return setsockopt(fd, SOL_SOCKET, option, &value, sizeof value);
-}
-
-// One OpenListenSocket record: what failed and the error's text.
-void log_listen_failure(const char *what)
-{
-    syslog(kListenRecord, "%s: %s", what, strerror(errno));
-}
-
-void fill_from_half(struct sockaddr_in *addr, const ProxiedHalf &half)
-{
-    if (!addr)
-        return;
-    *addr = {};
-    addr->sin_family = AF_INET;
-    addr->sin_port = half.port;
-    addr->sin_addr.s_addr = half.addr;
-}
-
-ProxiedHalf half_of(const struct sockaddr_in &addr)
-{
-    return {AF_INET, addr.sin_port, addr.sin_addr.s_addr};
-}
-
-// Line streams.
-
-void reset_stream(LineBuf *lb)
-{
-    lb->next = nullptr;
-    lb->len = 0;
-}
-
-// Whether the record keeps its rules: at most size valid bytes, and next
-// (when set) inside them.
-bool stream_consistent(const LineBuf &lb, uint32_t size)
-{
-    if (lb.len > size)
-        return false;
-    if (!lb.next)
-        return true;
-    const auto start = reinterpret_cast<uintptr_t>(lb.buf);
-    const auto next = reinterpret_cast<uintptr_t>(lb.next);
-    return next >= start && next - start < lb.len;
-}
-
-// The first newline of the buffered data from `from` on, unless a NUL comes
-// first: the data is a string, its text ending at the first NUL. The NUL
-// after the valid bytes is put back first, so that the search stops there
-// even when the caller changed the buffer.
-char *find_newline(LineBuf *lb, char *from)
-{
-    lb->buf[lb->len] = '\0';
-    return strchr(from, '\n');
-}
-
-// Hands out the bytes from next through newline as one line; the stream is
-// empty once its last valid byte is taken.
-void deliver_line(LineBuf *lb, char *newline, char *line)
-{
-    const auto length = static_cast<size_t>(newline + 1 - lb->next);
-    memcpy(line, lb->next, length);
-    line[length] = '\0';
-    if (newline == lb->buf + lb->len - 1)
-        reset_stream(lb);
-    else
-        lb->next = newline + 1;
-}
-
 }  // namespace
 
 extern "C" {
@@ -188,6 +113,25 @@ int open_socket(int port)
     }
     return fd;
 }
+
+}  // extern "C"
+
+namespace {
+
+int connect_in(int fd, const struct sockaddr_in *addr)
+{
+    return connect(fd, as_sockaddr(addr), sizeof *addr);
+}
+
+// One OpenListenSocket record: what failed and the error's text.
+void log_listen_failure(const char *what)
+{
+    syslog(kListenRecord, "%s: %s", what, strerror(errno));
+}
+
+}  // namespace
+
+extern "C" {
 
 int OpenListenSocket(uint16_t port, int protocol, uint8_t reuse, int backlog, int bufsize)
 {
@@ -291,6 +235,34 @@ int NewNamedPipe(const char *path, int type, int backlog)
     return fd.release();
 }
 
+}  // extern "C"
+
+namespace {
+
+int set_int_option(int fd, int option, int value)
+{
+    return setsockopt(fd, SOL_SOCKET, option, &value, sizeof value);
+}
+
+void fill_from_half(struct sockaddr_in *addr, const ProxiedHalf &half)
+{
+    if (!addr)
+        return;
+    *addr = {};
+    addr->sin_family = AF_INET;
+    addr->sin_port = half.port;
+    addr->sin_addr.s_addr = half.addr;
+}
+
+ProxiedHalf half_of(const struct sockaddr_in &addr)
+{
+    return {AF_INET, addr.sin_port, addr.sin_addr.s_addr};
+}
+
+}  // namespace
+
+extern "C" {
+
 int SetBufSize(int fd, int size)
 {
     if (set_int_option(fd, SO_SNDBUF, size) < 0 || set_int_option(fd, SO_RCVBUF, size) < 0)
@@ -342,6 +314,56 @@ void fdprintf(int fd, const char *format, ...)
     if (write(fd, text.get(), static_cast<size_t>(length)) != length)
         fprintf(stderr, "couldn't write to %d (%s)\n", fd, strerror(errno));
 }
+
+}  // extern "C"
+
+namespace {
+
+void reset_stream(LineBuf *lb)
+{
+    lb->next = nullptr;
+    lb->len = 0;
+}
+
+// Whether the record keeps its rules: at most size valid bytes, and next
+// (when set) inside them.
+bool stream_consistent(const LineBuf &lb, uint32_t size)
+{
+    if (lb.len > size)
+        return false;
+    if (!lb.next)
+        return true;
+    const auto start = reinterpret_cast<uintptr_t>(lb.buf);
+    const auto next = reinterpret_cast<uintptr_t>(lb.next);
+    return next >= start && next - start < lb.len;
+}
+
+// The first newline of the buffered data from `from` on, unless a NUL comes
+// first: the data is a string, its text ending at the first NUL. The NUL
+// after the valid bytes is put back first, so that the search stops there
+// even when the caller changed the buffer.
+char *find_newline(LineBuf *lb, char *from)
+{
+    lb->buf[lb->len] = '\0';
+    return strchr(from, '\n');
+}
+
+// Hands out the bytes from next through newline as one line; the stream is
+// empty once its last valid byte is taken.
+void deliver_line(LineBuf *lb, char *newline, char *line)
+{
+    const auto length = static_cast<size_t>(newline + 1 - lb->next);
+    memcpy(line, lb->next, length);
+    line[length] = '\0';
+    if (newline == lb->buf + lb->len - 1)
+        reset_stream(lb);
+    else
+        lb->next = newline + 1;
+}
+
+}  // namespace
+
+extern "C" {
 
 int zt_getline(int fd, uint32_t size, char *line, LineBuf *lb, int32_t *status)
 {

@@ -11,11 +11,6 @@
 
 namespace {
 
-bool marked(const list_link *link)
-{
-    return link->flags & LIST_LINK_REMOVED;
-}
-
 list_link *fresh_link(list_link *link, void *elem)
 {
     if (link)
@@ -56,89 +51,6 @@ list_link *last_link(list_link *link)
     while (link->next)
         link = link->next;
     return link;
-}
-
-// The removal of one link: only a mark while an iteration is in progress;
-// otherwise the link is unlinked (a new first link takes over the count)
-// and freed, its element left to the caller.
-void remove_link(list_link **list, list_link *link)
-{
-    if ((*list)->iter_count != 0) {
-        link->flags |= LIST_LINK_REMOVED;
-        return;
-    }
-    if (link->prev) {
-        link->prev->next = link->next;
-    } else {
-        *list = link->next;
-        if (link->next)
-            link->next->iter_count = link->iter_count;
-    }
-    if (link->next)
-        link->next->prev = link->prev;
-    free(link);
-}
-
-void purge(list_link **list)
-{
-    if (!*list || (*list)->iter_count != 0)
-        return;
-    for (list_link *link = *list, *next; link; link = next) {
-        next = link->next;
-        if (marked(link))
-            remove_link(list, link);
-    }
-}
-
-list_link *first_unmarked(list_link *link)
-{
-    while (link && marked(link))
-        link = link->next;
-    return link;
-}
-
-// The first link from link on whose element passes test and that is not
-// marked (the element is tested first, marked or not); null if none.
-template <typename Test> list_link *first_unmarked_passing(list_link *link, Test test)
-{
-    for (; link; link = link->next) {
-        if (test(link->elem) && !marked(link))
-            return link;
-    }
-    return nullptr;
-}
-
-// The walk of list_iterate and list_iterate_del: every link from the first,
-// under a raised count, with its position; visit is called for each link
-// that holds an element and is not marked, and a non-zero result ends the
-// walk. The count is lowered on whatever link is first by then.
-template <typename Visit> int guarded_walk(list_link **list, Visit visit)
-{
-    if (!list || !*list)
-        return 0;
-    list_iter_set(*list);
-    int result = 0;
-    int position = 0;
-    for (list_link *link = *list; link && result == 0; link = link->next, position++) {
-        if (link->elem && !marked(link))
-            result = visit(link, position);
-    }
-    list_iter_clear(list);
-    return result;
-}
-
-// The walk of the searches: test what list_peek yields for the current
-// link, then go on with list_next; the link whose element passed, or null.
-// (A marked start link is judged by the element after it, and a null one by
-// a null element.)
-template <typename Test> list_link *peeking_walk(list_link *current, Test test)
-{
-    while (!test(list_peek(current))) {
-        current = list_next(current);
-        if (!current)
-            return nullptr;
-    }
-    return current;
 }
 
 }  // namespace
@@ -197,6 +109,58 @@ list_link *list_insert(void *elem, list_link **list, list_placement_fn placement
     return list_append(elem, list);
 }
 
+}  // extern "C"
+
+namespace {
+
+bool marked(const list_link *link)
+{
+    return link->flags & LIST_LINK_REMOVED;
+}
+
+// The removal of one link: only a mark while an iteration is in progress;
+// otherwise the link is unlinked (a new first link takes over the count)
+// and freed, its element left to the caller.
+void remove_link(list_link **list, list_link *link)
+{
+    if ((*list)->iter_count != 0) {
+        link->flags |= LIST_LINK_REMOVED;
+        return;
+    }
+    if (link->prev) {
+        link->prev->next = link->next;
+    } else {
+        *list = link->next;
+        if (link->next)
+            link->next->iter_count = link->iter_count;
+    }
+    if (link->next)
+        link->next->prev = link->prev;
+    free(link);
+}
+
+list_link *first_unmarked(list_link *link)
+{
+    while (link && marked(link))
+        link = link->next;
+    return link;
+}
+
+// The first link from link on whose element passes test and that is not
+// marked (the element is tested first, marked or not); null if none.
+template <typename Test> list_link *first_unmarked_passing(list_link *link, Test test)
+{
+    for (; link; link = link->next) {
+        if (test(link->elem) && !marked(link))
+            return link;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
 void *list_pop(list_link **list)
 {
     list_link *link = list ? first_unmarked(*list) : nullptr;
@@ -231,6 +195,47 @@ int list_del_link(const void *elem, list_link **list)
     remove_link(list, link);
     return 1;
 }
+
+}  // extern "C"
+
+namespace {
+
+// The walk of list_iterate and list_iterate_del: every link from the first,
+// under a raised count, with its position; visit is called for each link
+// that holds an element and is not marked, and a non-zero result ends the
+// walk. The count is lowered on whatever link is first by then.
+template <typename Visit> int guarded_walk(list_link **list, Visit visit)
+{
+    if (!list || !*list)
+        return 0;
+    list_iter_set(*list);
+    int result = 0;
+    int position = 0;
+    for (list_link *link = *list; link && result == 0; link = link->next, position++) {
+        if (link->elem && !marked(link))
+            result = visit(link, position);
+    }
+    list_iter_clear(list);
+    return result;
+}
+
+// The walk of the searches: test what list_peek yields for the current
+// link, then go on with list_next; the link whose element passed, or null.
+// (A marked start link is judged by the element after it, and a null one by
+// a null element.)
+template <typename Test> list_link *peeking_walk(list_link *current, Test test)
+{
+    while (!test(list_peek(current))) {
+        current = list_next(current);
+        if (!current)
+            return nullptr;
+    }
+    return current;
+}
+
+}  // namespace
+
+extern "C" {
 
 void *list_find_element(const void *key, list_link *link, list_match_fn match)
 {
@@ -302,6 +307,25 @@ void list_iter_set(list_link *link)
     if (link)
         link->iter_count++;
 }
+
+}  // extern "C"
+
+namespace {
+
+void purge(list_link **list)
+{
+    if (!*list || (*list)->iter_count != 0)
+        return;
+    for (list_link *link = *list, *next; link; link = next) {
+        next = link->next;
+        if (marked(link))
+            remove_link(list, link);
+    }
+}
+
+}  // namespace
+
+extern "C" {
 
 void list_iter_clear(list_link **list)
 {

@@ -47,23 +47,6 @@ key_t queue_key(const char *path)
     return ftok(path, kProjectId);
 }
 
-int send_msg(const char *name, ztmsg_message *message)
-{
-    message->sender_pid = getpid();
-    zt::MallocPtr<char> path = key_path(name);
-    key_t key = queue_key(path.get());
-    int queue = key == -1 ? -1 : msgget(key, 0);
-    if (queue < 0) {
-        syslog(LOG_ERR, "%s: msgget returned (%s)\n", __func__, strerror(errno));
-        return -1;
-    }
-    if (msgsnd(queue, message, kHeaderWords + message->length, IPC_NOWAIT) < 0) {
-        syslog(LOG_ERR, "%s: msgsnd returned (%s)\n", __func__, strerror(errno));
-        return -1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -109,6 +92,31 @@ int ztmsg_get(int queue_id, ztmsg_message *message, int *received, int wait)
     *received = static_cast<int>(size);
     return 0;
 }
+
+}  // extern "C"
+
+namespace {
+
+int send_msg(const char *name, ztmsg_message *message)
+{
+    message->sender_pid = getpid();
+    zt::MallocPtr<char> path = key_path(name);
+    key_t key = queue_key(path.get());
+    int queue = key == -1 ? -1 : msgget(key, 0);
+    if (queue < 0) {
+        syslog(LOG_ERR, "%s: msgget returned (%s)\n", __func__, strerror(errno));
+        return -1;
+    }
+    if (msgsnd(queue, message, kHeaderWords + message->length, IPC_NOWAIT) < 0) {
+        syslog(LOG_ERR, "%s: msgsnd returned (%s)\n", __func__, strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
 
 int ztmsg_send(const char *name, ztmsg_message *message)
 {

@@ -33,8 +33,6 @@
 
 namespace {
 
-// ---- requests ---------------------------------------------------------
-
 static_assert(sizeof(IfMap) == sizeof(struct ifmap) && offsetof(IfMap, base_addr) == offsetof(struct ifmap, base_addr) &&
               offsetof(IfMap, port) == offsetof(struct ifmap, port));
 
@@ -84,12 +82,13 @@ constexpr bool on_same_net(uint32_t a, uint32_t b, uint32_t mask)
     return ((a ^ b) & mask) == 0;
 }
 
-uint32_t ipv4_of(const struct sockaddr &field)
-{
-    struct sockaddr_in in;
-    memcpy(&in, &field, sizeof in);
-    return in.sin_addr.s_addr;
-}
+constexpr size_t kHwLength = 6;
+
+}  // namespace
+
+// ---- interface and route control --------------------------------------
+
+namespace {
 
 // Rewrites the flags of an interface: up or down, point-to-point in both
 // cases (a flag that the kernel keeps for itself on other interfaces).
@@ -104,270 +103,10 @@ int set_up(const char *name, bool up)
     return ioctl(fd, SIOCSIFFLAGS, &request) == 0;
 }
 
-// The list of configured interface addresses, one struct ifreq per address,
-// with room for kMaxEntries of them.
-class InterfaceList {
-public:
-    static constexpr size_t kMaxEntries = 5000;
-
-    // Asks the kernel for the list; false (errno set) when it cannot.
-    bool fetch(int fd)
-    {
-        entries_.reset(static_cast<struct ifreq *>(malloc(kMaxEntries * sizeof(struct ifreq))));
-        if (!entries_)
-            return false;
-        struct ifconf list = {};
-        list.ifc_len = static_cast<int>(kMaxEntries * sizeof(struct ifreq));
-        list.ifc_req = entries_.get();
-        if (ioctl(fd, SIOCGIFCONF, &list) < 0)
-            return false;
-        count_ = static_cast<size_t>(list.ifc_len) / sizeof(struct ifreq);
-        return true;
-    }
-    const struct ifreq *begin() const { return entries_.get(); }
-    const struct ifreq *end() const { return entries_.get() + count_; }
-
-private:
-    zt::MallocPtr<struct ifreq> entries_;
-    size_t count_ = 0;
-};
-
-// A proxy-ARP entry for addr as both ends of its life name it.
-struct arpreq proxy_entry(uint32_t addr)
-{
-    struct arpreq request = {};
-    put_ipv4(request.arp_pa, addr);
-    request.arp_flags = ATF_PERM | ATF_PUBL;
-    return request;
-}
-
-// Repeats an ARP-table request that the kernel would not grant without an
-// interface on each interface that has an IPv4 address (the list of the
-// control socket has only those), named in arp_dev, until one is granted.
-// false when none is (or there is no list), with errno as the request
-// without an interface left it.
-bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
-{
-    zt::SavedErrno first_refusal;
-    InterfaceList list;
-    if (!list.fetch(fd))
-        return false;
-    for (const struct ifreq &candidate : list) {
-        memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
-        if (ioctl(fd, request, entry) == 0)
-            return true;
-    }
-    return false;
-}
-
-// Whether an interface with these flags answers ARP for a subnet: up and
-// broadcast, not point-to-point, loopback or without ARP.
-constexpr bool serves_proxy_arp(unsigned flags)
-{
-    return ((flags ^ (IFF_UP | IFF_BROADCAST)) &
-            (IFF_UP | IFF_BROADCAST | IFF_LOOPBACK | IFF_POINTOPOINT | IFF_NOARP)) == 0;
-}
-static_assert(serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_MULTICAST | IFF_RUNNING));
-static_assert(!serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_NOARP));
-
-// ---- route lookup -----------------------------------------------------
-
-constexpr char kRouteFile[] = "/proc/net/route";
-constexpr size_t kLineSize = 256;
-constexpr size_t kRouteDevSize = 20;
-constexpr char kUnroutedDevice[] = "ipsec0";
-
-// The interface of the route selected last; rt_dev of the records handed out.
-char route_dev[kRouteDevSize];
-
-// Fields of a routing table line: Iface, Destination, Gateway, Flags,
-// RefCnt, Use, Metric, Mask (the later ones are not used).
-enum RouteField { kIface, kDestination, kGateway, kFlags, kMask = 7, kUsedFields };
-
-// The kernel's routing table separates its fields with spaces, tabs and
-// newlines; a route description may use any white space.
-constexpr std::string_view kFieldSeparators = " \t\n";
-constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
-
-// Splits text at runs of separators into at most out.size() words; returns
-// how many there are (all of them, also those not stored).
-template <size_t N>
-size_t split_words(std::string_view text, std::string_view separators, std::array<std::string_view, N> &out)
-{
-    size_t count = 0;
-    for (size_t at = text.find_first_not_of(separators); at != std::string_view::npos; count++) {
-        size_t end = std::min(text.find_first_of(separators, at), text.size());
-        if (count < N)
-            out[count] = std::string_view(text.data() + at, end - at);  // substr would throw
-        at = text.find_first_not_of(separators, end);
-    }
-    return count;
-}
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// The leading hexadecimal digits of a field as a 32-bit number (all ones
-// when they do not fit, on every platform alike).
-uint32_t parse_hex(std::string_view field)
-{
-    uint64_t value = 0;
-    for (char c : field) {
-        int digit = hex_digit(c);
-        if (digit < 0)
-            break;
-        value = std::min<uint64_t>(value * 16 + static_cast<unsigned>(digit), UINT32_MAX);
-    }
-    return static_cast<uint32_t>(value);
-}
-
-// Copies a selected route's interface name, cut to fit with its NUL.
-void keep_route_dev(std::string_view name)
-{
-    size_t length = std::min(name.size(), kRouteDevSize - 1);
-    memcpy(route_dev, name.data(), length);
-    route_dev[length] = '\0';
-}
-
-// ---- drop-in mode -----------------------------------------------------
-
-constexpr char kDropinFile[] = ZT_DROPIN_FILE;
-constexpr size_t kDropinWordSize = 20;  // 19 characters and the NUL
-
-enum class DropinState { unread, off, on };
-struct Dropin {
-    DropinState state = DropinState::unread;
-    uint32_t address = 0;
-    uint32_t network = 0;
-    uint32_t netmask = 0;
-};
-Dropin dropin;
-
-// Reads the next whitespace-separated word of the file; false at the end of
-// the file or for a word that does not fit.
-bool read_word(FILE *file, char (&word)[kDropinWordSize])
-{
-    int c;
-    while ((c = getc(file)) != EOF && isspace(c)) {
-    }
-    size_t length = 0;
-    for (; c != EOF && !isspace(c); c = getc(file)) {
-        if (length == kDropinWordSize - 1)
-            return false;
-        word[length++] = static_cast<char>(c);
-    }
-    word[length] = '\0';
-    return length > 0;
-}
-
-// Moves the drop-in state from unread to on or off by reading the file.
-void read_dropin()
-{
-    FILE *file = fopen(kDropinFile, "re");
-    if (!file) {
-        dropin.state = DropinState::off;
-        return;
-    }
-    char words[3][kDropinWordSize];
-    bool complete = read_word(file, words[0]) && read_word(file, words[1]) && read_word(file, words[2]);
-    fclose(file);
-    if (!complete) {
-        syslog(LOG_ERR, "bad drop-in mode, weird data in %s", kDropinFile);
-        dropin.state = DropinState::off;
-        return;
-    }
-    uint32_t *values[3] = {&dropin.address, &dropin.network, &dropin.netmask};
-    for (int i = 0; i < 3; i++) {
-        struct in_addr converted;
-        if (inet_aton(words[i], &converted))
-            *values[i] = converted.s_addr;
-    }
-    dropin.state = DropinState::on;
-}
-
-// ---- ARP frames -------------------------------------------------------
-
-constexpr size_t kArpFrameSize = 42;
-constexpr size_t kHwLength = 6;
-constexpr uint8_t kBroadcast[kHwLength] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-// The packet destination names the interface in the 14-byte data field,
-// which the kernel cuts to 13 characters and a NUL.
-constexpr size_t kPacketNameMax = sizeof(sockaddr::sa_data) - 1;
-
-// Ethernet header and ARP message for Ethernet and IPv4: byte offsets.
-enum ArpOffset : size_t {
-    kEthDst = 0,
-    kEthSrc = 6,
-    kEtherType = 12,
-    kHwType = 14,
-    kProtoType = 16,
-    kHwLen = 18,
-    kProtoLen = 19,
-    kOpcode = 20,
-    kSenderHw = 22,
-    kSenderIp = 28,
-    kTargetHw = 32,
-    kTargetIp = 38,
-};
-using ArpFrame = std::array<uint8_t, kArpFrameSize>;
-
-void put_be16(ArpFrame &frame, size_t at, uint16_t value)
-{
-    frame[at] = static_cast<uint8_t>(value >> 8);
-    frame[at + 1] = static_cast<uint8_t>(value);
-}
-
-// Copies n bytes, or leaves the cleared field alone for a null source.
-void put_bytes(ArpFrame &frame, size_t at, const void *bytes, size_t n)
-{
-    if (bytes)
-        memcpy(frame.data() + at, bytes, n);
-}
-
-// A whole frame; the addresses already as they go on the wire, each
-// hardware address null for all zero.
-ArpFrame arp_frame(uint16_t op, const uint8_t *eth_dst, const uint8_t *eth_src,
-                   const uint8_t *target_hw, uint32_t sender_ip, uint32_t target_ip)
-{
-    ArpFrame frame = {};
-    put_bytes(frame, kEthDst, eth_dst ? eth_dst : kBroadcast, kHwLength);
-    put_bytes(frame, kEthSrc, eth_src, kHwLength);
-    put_be16(frame, kEtherType, ETH_P_ARP);
-    put_be16(frame, kHwType, ARPHRD_ETHER);
-    put_be16(frame, kProtoType, ETH_P_IP);
-    frame[kHwLen] = kHwLength;
-    frame[kProtoLen] = sizeof(uint32_t);
-    put_be16(frame, kOpcode, op);
-    put_bytes(frame, kSenderHw, eth_src, kHwLength);
-    put_bytes(frame, kSenderIp, &sender_ip, sizeof sender_ip);
-    put_bytes(frame, kTargetHw, target_hw, kHwLength);
-    put_bytes(frame, kTargetIp, &target_ip, sizeof target_ip);
-    return frame;
-}
-
-// Sends the frame unchanged on the interface of that name.
-int send_frame(int fd, const char *ifname, const ArpFrame &frame)
-{
-    if (!ifname) {
-        errno = EINVAL;
-        return -1;
-    }
-    struct sockaddr destination = {};
-    destination.sa_family = AF_INET;
-    memcpy(destination.sa_data, ifname, strnlen(ifname, kPacketNameMax));
-    return static_cast<int>(sendto(fd, frame.data(), frame.size(), 0, &destination, sizeof destination));
-}
 
 }  // namespace
 
 extern "C" {
-
-// ---- interface and ARP-table control ----------------------------------
 
 int sifup(const char *name)
 {
@@ -402,74 +141,6 @@ int sifaddr(const char *name, uint32_t local, uint32_t peer, uint32_t mask)
     host_route.rt_flags = RTF_UP | RTF_HOST;
     host_route.rt_dev = request.ifr_name;
     return ioctl(fd, SIOCADDRT, &host_route) == 0;
-}
-
-int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
-{
-    int fd = control_socket();
-    struct arpreq entry = proxy_entry(addr);
-    if (fd < 0 || (name && !put_name(entry.arp_dev, name)))
-        return 0;
-    InterfaceList list;
-    if (!list.fetch(fd))
-        return 0;
-    struct ifreq work = {};  // ends up holding the chosen interface's name
-    bool found = false;
-    for (const struct ifreq &candidate : list) {
-        if (candidate.ifr_addr.sa_family != AF_INET ||
-            (name && strncmp(candidate.ifr_name, name, IFNAMSIZ) != 0))
-            continue;
-        memcpy(work.ifr_name, candidate.ifr_name, IFNAMSIZ);
-        if (ioctl(fd, SIOCGIFFLAGS, &work) < 0 || !serves_proxy_arp(static_cast<uint16_t>(work.ifr_flags)))
-            continue;
-        if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
-            continue;
-        if (on_same_net(ipv4_of(candidate.ifr_addr), addr, ipv4_of(work.ifr_netmask))) {
-            found = true;
-            break;
-        }
-    }
-    if (!found) {
-        errno = ENXIO;
-        return 0;
-    }
-    memcpy(entry.arp_dev, work.ifr_name, IFNAMSIZ);
-    memset(&work.ifr_hwaddr, 0, sizeof work.ifr_hwaddr);
-    if (ioctl(fd, SIOCGIFHWADDR, &work) < 0)
-        return 0;
-    entry.arp_ha = work.ifr_hwaddr;
-    put_ipv4(entry.arp_netmask, mask, 0);
-    return ioctl(fd, SIOCSARP, &entry) == 0;
-}
-
-int cifproxyarp(uint32_t, uint32_t addr)
-{
-    int fd = control_socket();
-    struct arpreq entry = proxy_entry(addr);
-    if (fd < 0)
-        return 0;
-    if (ioctl(fd, SIOCDARP, &entry) == 0)
-        return 1;
-    // The kernel files a published entry under its interface and deletes
-    // it only when told which.
-    return on_some_interface(fd, SIOCDARP, &entry);
-}
-
-int get_arp_info(uint32_t addr, struct arpreq *req)
-{
-    if (!req) {
-        errno = EINVAL;
-        return -1;
-    }
-    int fd = control_socket();
-    if (fd < 0)
-        return -1;
-    memset(req, 0, sizeof *req);
-    put_ipv4(req->arp_pa, addr);
-    if (ioctl(fd, SIOCGARP, req) == 0)
-        return 0;
-    // Linux looks an entry up only on a named interface.
-    return errno == ENODEV && on_some_interface(fd, SIOCGARP, req) ? 0 : -1;
 }
 
 int route_cmd(unsigned long request, const char *dev, uint32_t dst, uint32_t mask,
@@ -539,7 +210,228 @@ int nat_translation1(const struct sockaddr_in *match, const struct sockaddr_in *
     return 1;
 }
 
+}  // extern "C"
+
+// ---- proxy ARP and the ARP table --------------------------------------
+
+namespace {
+
+// The list of configured interface addresses, one struct ifreq per address,
+// with room for kMaxEntries of them.
+class InterfaceList {
+public:
+    static constexpr size_t kMaxEntries = 5000;
+
+    // Asks the kernel for the list; false (errno set) when it cannot.
+    bool fetch(int fd)
+    {
+        entries_.reset(static_cast<struct ifreq *>(malloc(kMaxEntries * sizeof(struct ifreq))));
+        if (!entries_)
+            return false;
+        struct ifconf list = {};
+        list.ifc_len = static_cast<int>(kMaxEntries * sizeof(struct ifreq));
+        list.ifc_req = entries_.get();
+        if (ioctl(fd, SIOCGIFCONF, &list) < 0)
+            return false;
+        count_ = static_cast<size_t>(list.ifc_len) / sizeof(struct ifreq);
+        return true;
+    }
+    const struct ifreq *begin() const { return entries_.get(); }
+    const struct ifreq *end() const { return entries_.get() + count_; }
+
+private:
+    zt::MallocPtr<struct ifreq> entries_;
+    size_t count_ = 0;
+};
+
+// A proxy-ARP entry for addr as both ends of its life name it.
+struct arpreq proxy_entry(uint32_t addr)
+{
+    struct arpreq request = {};
+    put_ipv4(request.arp_pa, addr);
+    request.arp_flags = ATF_PERM | ATF_PUBL;
+    return request;
+}
+
+// Repeats an ARP-table request that the kernel would not grant without an
+// interface on each interface that has an IPv4 address (the list of the
+// control socket has only those), named in arp_dev, until one is granted.
+// false when none is (or there is no list), with errno as the request
+// without an interface left it.
+bool on_some_interface(int fd, unsigned long request, struct arpreq *entry)
+{
+    zt::SavedErrno first_refusal;
+    InterfaceList list;
+    if (!list.fetch(fd))
+        return false;
+    for (const struct ifreq &candidate : list) {
+        memcpy(entry->arp_dev, candidate.ifr_name, IFNAMSIZ);
+        if (ioctl(fd, request, entry) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Whether an interface with these flags answers ARP for a subnet: up and
+// broadcast, not point-to-point, loopback or without ARP.
+constexpr bool serves_proxy_arp(unsigned flags)
+{
+    return ((flags ^ (IFF_UP | IFF_BROADCAST)) &
+            (IFF_UP | IFF_BROADCAST | IFF_LOOPBACK | IFF_POINTOPOINT | IFF_NOARP)) == 0;
+}
+static_assert(serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_MULTICAST | IFF_RUNNING));
+static_assert(!serves_proxy_arp(IFF_UP | IFF_BROADCAST | IFF_NOARP));
+
+uint32_t ipv4_of(const struct sockaddr &field)
+{
+    struct sockaddr_in in;
+    memcpy(&in, &field, sizeof in);
+    return in.sin_addr.s_addr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int sifproxyarp(const char *name, uint32_t addr, uint32_t mask)
+{
+    int fd = control_socket();
+    struct arpreq entry = proxy_entry(addr);
+    if (fd < 0 || (name && !put_name(entry.arp_dev, name)))
+        return 0;
+    InterfaceList list;
+    if (!list.fetch(fd))
+        return 0;
+    struct ifreq work = {};  // ends up holding the chosen interface's name
+    bool found = false;
+    for (const struct ifreq &candidate : list) {
+        if (candidate.ifr_addr.sa_family != AF_INET ||
+            (name && strncmp(candidate.ifr_name, name, IFNAMSIZ) != 0))
+            continue;
+        memcpy(work.ifr_name, candidate.ifr_name, IFNAMSIZ);
+        if (ioctl(fd, SIOCGIFFLAGS, &work) < 0 || !serves_proxy_arp(static_cast<uint16_t>(work.ifr_flags)))
+            continue;
+        if (ioctl(fd, SIOCGIFNETMASK, &work) < 0)
+            continue;
+        if (on_same_net(ipv4_of(candidate.ifr_addr), addr, ipv4_of(work.ifr_netmask))) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        errno = ENXIO;
+        return 0;
+    }
+    memcpy(entry.arp_dev, work.ifr_name, IFNAMSIZ);
+    memset(&work.ifr_hwaddr, 0, sizeof work.ifr_hwaddr);
+    if (ioctl(fd, SIOCGIFHWADDR, &work) < 0)
+        return 0;
+    entry.arp_ha = work.ifr_hwaddr;
+    put_ipv4(entry.arp_netmask, mask, 0);
+    return ioctl(fd, SIOCSARP, &entry) == 0;
+}
+
+int cifproxyarp(uint32_t, uint32_t addr)
+{
+    int fd = control_socket();
+    struct arpreq entry = proxy_entry(addr);
+    if (fd < 0)
+        return 0;
+    if (ioctl(fd, SIOCDARP, &entry) == 0)
+        return 1;
+    // The kernel files a published entry under its interface and deletes
+    // it only when told which.
+    return on_some_interface(fd, SIOCDARP, &entry);
+}
+
+int get_arp_info(uint32_t addr, struct arpreq *req)
+{
+    if (!req) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = control_socket();
+    if (fd < 0)
+        return -1;
+    memset(req, 0, sizeof *req);
+    put_ipv4(req->arp_pa, addr);
+    if (ioctl(fd, SIOCGARP, req) == 0)
+        return 0;
+    // Linux looks an entry up only on a named interface.
+    return errno == ENODEV && on_some_interface(fd, SIOCGARP, req) ? 0 : -1;
+}
+
+}  // extern "C"
+
 // ---- routing table and network roles ----------------------------------
+
+namespace {
+
+constexpr char kRouteFile[] = "/proc/net/route";
+constexpr size_t kLineSize = 256;
+constexpr size_t kRouteDevSize = 20;
+constexpr char kUnroutedDevice[] = "ipsec0";
+
+// The interface of the route selected last; rt_dev of the records handed out.
+char route_dev[kRouteDevSize];
+
+// Fields of a routing table line: Iface, Destination, Gateway, Flags,
+// RefCnt, Use, Metric, Mask (the later ones are not used).
+enum RouteField { kIface, kDestination, kGateway, kFlags, kMask = 7, kUsedFields };
+
+// The kernel's routing table separates its fields with spaces, tabs and
+// newlines; a route description may use any white space.
+constexpr std::string_view kFieldSeparators = " \t\n";
+constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+
+// Splits text at runs of separators into at most out.size() words; returns
+// how many there are (all of them, also those not stored).
+template <size_t N>
+size_t split_words(std::string_view text, std::string_view separators, std::array<std::string_view, N> &out)
+{
+    size_t count = 0;
+    for (size_t at = text.find_first_not_of(separators); at != std::string_view::npos; count++) {
+        size_t end = std::min(text.find_first_of(separators, at), text.size());
+        if (count < N)
+            out[count] = std::string_view(text.data() + at, end - at);  // substr would throw
+        at = text.find_first_not_of(separators, end);
+    }
+    return count;
+}
+
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(c | 0x20);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The leading hexadecimal digits of a field as a 32-bit number (all ones
+// when they do not fit, on every platform alike).
+uint32_t parse_hex(std::string_view field)
+{
+    uint64_t value = 0;
+    for (char c : field) {
+        int digit = hex_digit(c);
+        if (digit < 0)
+            break;
+        value = std::min<uint64_t>(value * 16 + static_cast<unsigned>(digit), UINT32_MAX);
+    }
+    return static_cast<uint32_t>(value);
+}
+
+// Copies a selected route's interface name, cut to fit with its NUL.
+void keep_route_dev(std::string_view name)
+{
+    size_t length = std::min(name.size(), kRouteDevSize - 1);
+    memcpy(route_dev, name.data(), length);
+    route_dev[length] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
 
 int route(uint32_t dest, uint32_t, struct rtentry *out)
 {
@@ -690,6 +582,70 @@ const char *translate_device(const char *name)
     return name;
 }
 
+}  // extern "C"
+
+// ---- drop-in mode -----------------------------------------------------
+
+namespace {
+
+constexpr char kDropinFile[] = ZT_DROPIN_FILE;
+constexpr size_t kDropinWordSize = 20;  // 19 characters and the NUL
+
+enum class DropinState { unread, off, on };
+struct Dropin {
+    DropinState state = DropinState::unread;
+    uint32_t address = 0;
+    uint32_t network = 0;
+    uint32_t netmask = 0;
+};
+Dropin dropin;
+
+// Reads the next whitespace-separated word of the file; false at the end of
+// the file or for a word that does not fit.
+bool read_word(FILE *file, char (&word)[kDropinWordSize])
+{
+    int c;
+    while ((c = getc(file)) != EOF && isspace(c)) {
+    }
+    size_t length = 0;
+    for (; c != EOF && !isspace(c); c = getc(file)) {
+        if (length == kDropinWordSize - 1)
+            return false;
+        word[length++] = static_cast<char>(c);
+    }
+    word[length] = '\0';
+    return length > 0;
+}
+
+// Moves the drop-in state from unread to on or off by reading the file.
+void read_dropin()
+{
+    FILE *file = fopen(kDropinFile, "re");
+    if (!file) {
+        dropin.state = DropinState::off;
+        return;
+    }
+    char words[3][kDropinWordSize];
+    bool complete = read_word(file, words[0]) && read_word(file, words[1]) && read_word(file, words[2]);
+    fclose(file);
+    if (!complete) {
+        syslog(LOG_ERR, "bad drop-in mode, weird data in %s", kDropinFile);
+        dropin.state = DropinState::off;
+        return;
+    }
+    uint32_t *values[3] = {&dropin.address, &dropin.network, &dropin.netmask};
+    for (int i = 0; i < 3; i++) {
+        struct in_addr converted;
+        if (inet_aton(words[i], &converted))
+            *values[i] = converted.s_addr;
+    }
+    dropin.state = DropinState::on;
+}
+
+}  // namespace
+
+extern "C" {
+
 int get_dropin_info(uint32_t *address, uint32_t *network, uint32_t *netmask)
 {
     if (dropin.state == DropinState::unread)
@@ -711,7 +667,85 @@ int in_dropin_net(uint32_t addr)
     return get_dropin_info(nullptr, &network, &netmask) && (addr & netmask) == network;
 }
 
-// ---- ARP transmission -------------------------------------------------
+}  // extern "C"
+
+// ---- ARP frames -------------------------------------------------------
+
+namespace {
+
+constexpr size_t kArpFrameSize = 42;
+constexpr uint8_t kBroadcast[kHwLength] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+// The packet destination names the interface in the 14-byte data field,
+// which the kernel cuts to 13 characters and a NUL.
+constexpr size_t kPacketNameMax = sizeof(sockaddr::sa_data) - 1;
+
+// Ethernet header and ARP message for Ethernet and IPv4: byte offsets.
+enum ArpOffset : size_t {
+    kEthDst = 0,
+    kEthSrc = 6,
+    kEtherType = 12,
+    kHwType = 14,
+    kProtoType = 16,
+    kHwLen = 18,
+    kProtoLen = 19,
+    kOpcode = 20,
+    kSenderHw = 22,
+    kSenderIp = 28,
+    kTargetHw = 32,
+    kTargetIp = 38,
+};
+using ArpFrame = std::array<uint8_t, kArpFrameSize>;
+
+void put_be16(ArpFrame &frame, size_t at, uint16_t value)
+{
+    frame[at] = static_cast<uint8_t>(value >> 8);
+    frame[at + 1] = static_cast<uint8_t>(value);
+}
+
+// Copies n bytes, or leaves the cleared field alone for a null source.
+void put_bytes(ArpFrame &frame, size_t at, const void *bytes, size_t n)
+{
+    if (bytes)
+        memcpy(frame.data() + at, bytes, n);
+}
+
+// A whole frame; the addresses already as they go on the wire, each
+// hardware address null for all zero.
+ArpFrame arp_frame(uint16_t op, const uint8_t *eth_dst, const uint8_t *eth_src,
+                   const uint8_t *target_hw, uint32_t sender_ip, uint32_t target_ip)
+{
+    ArpFrame frame = {};
+    put_bytes(frame, kEthDst, eth_dst ? eth_dst : kBroadcast, kHwLength);
+    put_bytes(frame, kEthSrc, eth_src, kHwLength);
+    put_be16(frame, kEtherType, ETH_P_ARP);
+    put_be16(frame, kHwType, ARPHRD_ETHER);
+    put_be16(frame, kProtoType, ETH_P_IP);
+    frame[kHwLen] = kHwLength;
+    frame[kProtoLen] = sizeof(uint32_t);
+    put_be16(frame, kOpcode, op);
+    put_bytes(frame, kSenderHw, eth_src, kHwLength);
+    put_bytes(frame, kSenderIp, &sender_ip, sizeof sender_ip);
+    put_bytes(frame, kTargetHw, target_hw, kHwLength);
+    put_bytes(frame, kTargetIp, &target_ip, sizeof target_ip);
+    return frame;
+}
+
+// Sends the frame unchanged on the interface of that name.
+int send_frame(int fd, const char *ifname, const ArpFrame &frame)
+{
+    if (!ifname) {
+        errno = EINVAL;
+        return -1;
+    }
+    struct sockaddr destination = {};
+    destination.sa_family = AF_INET;
+    memcpy(destination.sa_data, ifname, strnlen(ifname, kPacketNameMax));
+    return static_cast<int>(sendto(fd, frame.data(), frame.size(), 0, &destination, sizeof destination));
+}
+
+}  // namespace
+
+extern "C" {
 
 int arp_send(int fd, const char *ifname, uint16_t op, uint32_t target_ip, uint32_t sender_ip,
              const unsigned char *eth_dst, const unsigned char *eth_src, const unsigned char *target_hw)

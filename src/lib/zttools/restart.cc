@@ -65,61 +65,55 @@ bool valid_name(const char *name)
 
 // The socket path of a service, in a new block: the directory's 16
 // characters, the slash, the name and the NUL.
-char *socket_path(const char *name)
+zt::MallocPtr<char> socket_path(const char *name)
 {
     size_t size = strlen(name) + sizeof kRestartDir + 1;
-    char *path = static_cast<char *>(malloc(size));
+    zt::MallocPtr<char> path(static_cast<char *>(malloc(size)));
     if (path)
-        snprintf(path, size, "%s/%s", kRestartDir, name);
+        snprintf(path.get(), size, "%s/%s", kRestartDir, name);
     return path;
 }
+
+}  // namespace
+
+extern "C" {
+
+int restart_server(const char *name)
+{
+    if (!valid_name(name) || ensure_restart_dir() < 0)
+        return -1;
+    zt::MallocPtr<char> path = socket_path(name);
+    if (!path)
+        return -1;
+    int fd = ztuds_server(path.get(), 0700);
+    return fd < 0 ? -1 : fd;
+}
+
+int restart_del(const char *name)
+{
+    if (ensure_restart_dir() < 0)
+        return -1;
+    if (!name || !*name)
+        return 0;
+    if (!valid_name(name))
+        return -1;
+    zt::MallocPtr<char> path = socket_path(name);
+    if (!path) {
+        ZT_TRACE_ERROR("No memory for restart UDS close");
+        return -1;
+    }
+    unlink(path.get());
+    return 0;
+}
+
+}  // extern "C"
+
+namespace {
 
 int send_reply(int fd, int32_t result)
 {
     const int32_t reply[2] = {result, 0};
     return ztuds_write(fd, reply, sizeof reply, RESTART_PROTOCOL_ID);
-}
-
-// Reads one property string. The sender includes the NUL; an empty message
-// is an absent string, and a string without its NUL is refused, so that no
-// reader ever runs past the payload. The string's bytes come out of what
-// is left of the check's byte budget; a string beyond it is refused, so
-// that one peer cannot make a service hold more than the bound.
-int read_prop_string(int fd, char **out, uint32_t *budget)
-{
-    void *payload = nullptr;
-    uint32_t length = 0;
-    if (ztuds_read(fd, &payload, &length, nullptr, RESTART_PROTOCOL_ID) < 0)
-        return -1;
-    zt::MallocPtr<void> owner(payload);
-    if (length > *budget) {
-        errno = EMSGSIZE;
-        return -1;
-    }
-    *budget -= length;
-    if (length == 0)
-        return 0;
-    if (static_cast<char *>(payload)[length - 1] != '\0') {
-        errno = EBADMSG;
-        return -1;
-    }
-    *out = static_cast<char *>(owner.release());
-    return 0;
-}
-
-int read_prop_value(int fd, uint32_t *value)
-{
-    void *payload = nullptr;
-    uint32_t length = 0;
-    if (ztuds_read(fd, &payload, &length, nullptr, RESTART_PROTOCOL_ID) < 0)
-        return -1;
-    zt::MallocPtr<void> owner(payload);
-    if (length < sizeof *value) {
-        errno = EBADMSG;
-        return -1;
-    }
-    memcpy(value, payload, sizeof *value);
-    return 0;
 }
 
 // Answers a property check of count groups. A failed reply is logged but
@@ -211,17 +205,6 @@ int serve_request(int fd, restart_check_handler check_handler,
 
 extern "C" {
 
-int restart_server(const char *name)
-{
-    if (!valid_name(name) || ensure_restart_dir() < 0)
-        return -1;
-    zt::MallocPtr<char> path(socket_path(name));
-    if (!path)
-        return -1;
-    int fd = ztuds_server(path.get(), 0700);
-    return fd < 0 ? -1 : fd;
-}
-
 int restart_accept(int listen_fd, restart_check_handler check_handler,
                    restart_request_handler request_handler, restart_event_handler event_handler,
                    uint32_t read_arg, void *ctx)
@@ -245,6 +228,64 @@ int restart_accept(int listen_fd, restart_check_handler check_handler,
     errno = pending;
     return -1;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Reads one message of the property transfer into a block of its own.
+int read_prop_message(int fd, zt::MallocPtr<char> &payload, uint32_t *length)
+{
+    void *block = nullptr;
+    if (ztuds_read(fd, &block, length, nullptr, RESTART_PROTOCOL_ID) < 0)
+        return -1;
+    payload.reset(static_cast<char *>(block));
+    return 0;
+}
+
+// Reads one property string. The sender includes the NUL; an empty message
+// is an absent string, and a string without its NUL is refused, so that no
+// reader ever runs past the payload. The string's bytes come out of what
+// is left of the check's byte budget; a string beyond it is refused, so
+// that one peer cannot make a service hold more than the bound.
+int read_prop_string(int fd, char **out, uint32_t *budget)
+{
+    zt::MallocPtr<char> text;
+    uint32_t length = 0;
+    if (read_prop_message(fd, text, &length) < 0)
+        return -1;
+    if (length > *budget) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    *budget -= length;
+    if (length == 0)
+        return 0;
+    if (text.get()[length - 1] != '\0') {
+        errno = EBADMSG;
+        return -1;
+    }
+    *out = text.release();
+    return 0;
+}
+
+int read_prop_value(int fd, uint32_t *value)
+{
+    zt::MallocPtr<char> payload;
+    uint32_t length = 0;
+    if (read_prop_message(fd, payload, &length) < 0)
+        return -1;
+    if (length < sizeof *value) {
+        errno = EBADMSG;
+        return -1;
+    }
+    memcpy(value, payload.get(), sizeof *value);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
 
 restart_prop *restart_get_props(int fd, uint32_t count)
 {
@@ -299,24 +340,6 @@ int restart_send_prop(int fd, const restart_prop *prop, uint32_t id)
 int restart_close(int fd)
 {
     return fd < 0 ? fd : ztuds_close(fd);
-}
-
-int restart_del(const char *name)
-{
-    if (ensure_restart_dir() < 0)
-        return -1;
-    if (!name || !*name)
-        return 0;
-    if (!valid_name(name))
-        return -1;
-    char *path = socket_path(name);
-    if (!path) {
-        ZT_TRACE_ERROR("No memory for restart UDS close");
-        return -1;
-    }
-    unlink(path);
-    free(path);
-    return 0;
 }
 
 }  // extern "C"

@@ -21,9 +21,10 @@ namespace {
 constexpr char kCR = '\r';
 constexpr char kLF = '\n';
 
-// Resizes the block to hold size bytes; false (nothing changed) when it
-// cannot, or when size is beyond what len can count.
-bool resize(SockBuf *buf, size_t size)
+// Makes the block hold exactly size bytes; false when it cannot, or when
+// size is beyond what len can count, and then the old block stays (the
+// exported resize frees it).
+bool set_block_size(SockBuf *buf, size_t size)
 {
     if (size > static_cast<size_t>(INT_MAX)) {
         errno = EOVERFLOW;
@@ -36,18 +37,66 @@ bool resize(SockBuf *buf, size_t size)
     return true;
 }
 
-// Appends the n bytes (n above 0); a failed resize changes nothing. Bytes
-// taken from the buffer's own block are found again at their offset in the
-// resized block, which the old one may have given way to.
-void append(SockBuf *buf, const void *bytes, size_t n)
+}  // namespace
+
+extern "C" {
+
+SockBuf *SockBufNew(SockBuf *buf)
 {
-    const auto from = reinterpret_cast<uintptr_t>(bytes), start = reinterpret_cast<uintptr_t>(buf->bytes);
-    const bool own = buf->bytes && from >= start && from - start <= static_cast<size_t>(buf->len);
-    if (!resize(buf, static_cast<size_t>(buf->len) + n))
-        return;
-    memmove(buf->bytes + buf->len, own ? buf->bytes + (from - start) : bytes, n);
-    buf->len += static_cast<int32_t>(n);
+    if (!buf) {
+        buf = static_cast<SockBuf *>(malloc(sizeof(SockBuf)));
+        if (!buf)
+            return nullptr;
+    }
+    *buf = {-1, nullptr, 0};
+    return buf;
 }
+
+void SockBufDelete(SockBuf *buf)
+{
+    if (!buf)
+        return;
+    free(buf->bytes);
+    *buf = {-1, nullptr, 0};
+    free(buf);
+}
+
+SockBuf *SockBufSetSocket(SockBuf *buf, int sock)
+{
+    if (buf)
+        buf->sock = sock;
+    return buf;
+}
+
+int SockBufReadMax(SockBuf *buf, int max)
+{
+    if (!buf)
+        return SOCKBUF_ERROR;
+    int pending = 0;
+    if (ioctl(buf->sock, FIONREAD, &pending) < 0)
+        return SOCKBUF_ERROR;
+    const int n = max > 0 && max < pending ? max : pending;
+    if (n <= 0)
+        return SOCKBUF_NODATA;
+    if (!set_block_size(buf, static_cast<size_t>(buf->len) + static_cast<size_t>(n)))
+        return SOCKBUF_ERROR;
+    ssize_t received = recv(buf->sock, buf->bytes + buf->len, static_cast<size_t>(n), 0);
+    if (received < 0)
+        return SOCKBUF_ERROR;
+    if (received == 0)
+        return SOCKBUF_NODATA;
+    buf->len += static_cast<int32_t>(received);
+    return SOCKBUF_OK;
+}
+
+int SockBufRead(SockBuf *buf)
+{
+    return SockBufReadMax(buf, 0);
+}
+
+}  // extern "C"
+
+namespace {
 
 // Drops the first n buffered bytes (n at most len), moving the rest to the
 // front.
@@ -98,73 +147,9 @@ int32_t line_length(const SockBuf *buf)
     return 0;
 }
 
-// One write of all n bytes. A socket is sent to without SIGPIPE, so that a
-// peer that has gone away is a failed write and not the end of the service;
-// another kind of descriptor gets a plain write.
-ssize_t write_once(int fd, const void *bytes, size_t n)
-{
-    ssize_t written = send(fd, bytes, n, MSG_NOSIGNAL);
-    if (written < 0 && errno == ENOTSOCK)
-        written = write(fd, bytes, n);
-    return written;
-}
-
 }  // namespace
 
 extern "C" {
-
-SockBuf *SockBufNew(SockBuf *buf)
-{
-    if (!buf) {
-        buf = static_cast<SockBuf *>(malloc(sizeof(SockBuf)));
-        if (!buf)
-            return nullptr;
-    }
-    *buf = {-1, nullptr, 0};
-    return buf;
-}
-
-void SockBufDelete(SockBuf *buf)
-{
-    if (!buf)
-        return;
-    free(buf->bytes);
-    *buf = {-1, nullptr, 0};
-    free(buf);
-}
-
-SockBuf *SockBufSetSocket(SockBuf *buf, int sock)
-{
-    if (buf)
-        buf->sock = sock;
-    return buf;
-}
-
-int SockBufReadMax(SockBuf *buf, int max)
-{
-    if (!buf)
-        return SOCKBUF_ERROR;
-    int pending = 0;
-    if (ioctl(buf->sock, FIONREAD, &pending) < 0)
-        return SOCKBUF_ERROR;
-    const int n = max > 0 && max < pending ? max : pending;
-    if (n <= 0)
-        return SOCKBUF_NODATA;
-    if (!resize(buf, static_cast<size_t>(buf->len) + static_cast<size_t>(n)))
-        return SOCKBUF_ERROR;
-    ssize_t received = recv(buf->sock, buf->bytes + buf->len, static_cast<size_t>(n), 0);
-    if (received < 0)
-        return SOCKBUF_ERROR;
-    if (received == 0)
-        return SOCKBUF_NODATA;
-    buf->len += static_cast<int32_t>(received);
-    return SOCKBUF_OK;
-}
-
-int SockBufRead(SockBuf *buf)
-{
-    return SockBufReadMax(buf, 0);
-}
 
 char *SockBufGetLine(SockBuf *buf)
 {
@@ -206,7 +191,7 @@ char *SockBufGetStr(SockBuf *buf, int n)
     // Taking nothing leaves all len bytes in place, and the block may have
     // no room behind them: it grows first, or there is no place for the
     // zero byte and nothing is taken.
-    if (n == 0 && !resize(buf, static_cast<size_t>(buf->len) + 1))
+    if (n == 0 && !set_block_size(buf, static_cast<size_t>(buf->len) + 1))
         return nullptr;
     char *text = take_front(buf, n);
     if (!text)
@@ -214,7 +199,7 @@ char *SockBufGetStr(SockBuf *buf, int n)
     // A piece of n bytes left room for the zero byte: shrinking may fail and
     // keep the old block, which is large enough.
     if (n > 0)
-        resize(buf, static_cast<size_t>(buf->len) + 1);
+        set_block_size(buf, static_cast<size_t>(buf->len) + 1);
     buf->bytes[buf->len] = '\0';
     return text;
 }
@@ -247,6 +232,38 @@ int SockBufResetLen(SockBuf *buf, unsigned int n)
     consume(buf, static_cast<int32_t>(n));
     return buf->len;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Appends the n bytes (n above 0); a block that cannot grow changes nothing.
+// Bytes taken from the buffer's own block are found again at their offset in
+// the grown block, which the old one may have given way to.
+void append(SockBuf *buf, const void *bytes, size_t n)
+{
+    const auto from = reinterpret_cast<uintptr_t>(bytes), start = reinterpret_cast<uintptr_t>(buf->bytes);
+    const bool own = buf->bytes && from >= start && from - start <= static_cast<size_t>(buf->len);
+    if (!set_block_size(buf, static_cast<size_t>(buf->len) + n))
+        return;
+    memmove(buf->bytes + buf->len, own ? buf->bytes + (from - start) : bytes, n);
+    buf->len += static_cast<int32_t>(n);
+}
+
+// One write of all n bytes. A socket is sent to without SIGPIPE, so that a
+// peer that has gone away is a failed write and not the end of the service;
+// another kind of descriptor gets a plain write.
+ssize_t write_once(int fd, const void *bytes, size_t n)
+{
+    ssize_t written = send(fd, bytes, n, MSG_NOSIGNAL);
+    if (written < 0 && errno == ENOTSOCK)
+        written = write(fd, bytes, n);
+    return written;
+}
+
+}  // namespace
+
+extern "C" {
 
 void SockBufWrite(SockBuf *buf, const void *bytes, int n)
 {

@@ -35,39 +35,6 @@ constexpr long kNoRangeStart = -1;
 // signature is skipped, so that no byte past it is read.
 constexpr unsigned kMaxSigLength = 127;
 
-bool is_classified_space(char c)
-{
-    return isspace(static_cast<unsigned char>(c));
-}
-
-const char *skip_classified_space(const char *s)
-{
-    while (is_classified_space(*s))
-        s++;
-    return s;
-}
-
-// Appends n bytes of src to *text. When memory runs out the text is
-// released and left null, so that the caller can hand back the failure.
-bool append_or_drop(char **text, const char *src, size_t n)
-{
-    if (strnappend(text, src, n))
-        return true;
-    free(*text);
-    *text = nullptr;
-    return false;
-}
-
-// Where p lies in the string s of length characters (its NUL included), or
-// kElsewhere: a source taken from the very string that a call resizes is
-// found again at that offset in the resized block.
-constexpr size_t kElsewhere = SIZE_MAX;
-size_t offset_in(const char *s, size_t length, const char *p)
-{
-    const auto at = reinterpret_cast<uintptr_t>(p), start = reinterpret_cast<uintptr_t>(s);
-    return at >= start && at - start <= length ? at - start : kElsewhere;
-}
-
 // One token of zt_str2tokens, as offsets into the text: it runs from start
 // to end, where the character that ended it (a separator, the closing quote
 // or the NUL) is.
@@ -75,65 +42,6 @@ struct Token {
     size_t start;
     size_t end;
 };
-
-// Finds the token at or after *pos and moves *pos to where scanning goes on
-// after it; false when the text holds no more tokens. The text is only read,
-// so the counting pass and the filling pass see the same tokens.
-bool next_token(const char *text, size_t *pos, Token *token)
-{
-    for (;;) {
-        size_t at = *pos + strspn(text + *pos, kSpaceSet);
-        char c = text[at];
-        if (c == '\0') {
-            *pos = at;
-            return false;
-        }
-        if (c == '\'' || c == '"') {
-            size_t start = at + 1;
-            const char *close = strchr(text + start, c);
-            size_t end = close ? static_cast<size_t>(close - text) : start + strlen(text + start);
-            *pos = close ? end + 1 : end;
-            if (end == start)  // two quotes in a row, or a quote at the end
-                continue;
-            *token = {start, end};
-            return true;
-        }
-        size_t end = at + strcspn(text + at, kSpaceSet);
-        *token = {at, end};
-        *pos = text[end] ? end + 1 : end;
-        return true;
-    }
-}
-
-bool same_bytes(const unsigned char *a, const unsigned char *b, size_t n, bool nocase)
-{
-    if (!nocase)
-        return memcmp(a, b, n) == 0;
-    for (size_t i = 0; i < n; i++) {
-        if (tolower(a[i]) != tolower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// Appends one number to a number list; false when the vector could not grow.
-bool push_number(Array *out, long long value)
-{
-    uint32_t before = out->count;
-    ArrayPush(out, reinterpret_cast<void *>(static_cast<intptr_t>(value)));
-    return out->count != before;
-}
-
-const TagEntry *find_tag(const TagEntry *table, char tag)
-{
-    if (!table)
-        return nullptr;
-    for (; table->tag != '\0'; table++) {
-        if (table->tag == tag)
-            return table;
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -186,6 +94,24 @@ char *zt_buildstr(char *base, const char *format, ...)
     return joined;
 }
 
+}  // extern "C"
+
+namespace {
+
+// Where p lies in the string s of length characters (its NUL included), or
+// kElsewhere: a source taken from the very string that a call resizes is
+// found again at that offset in the resized block.
+constexpr size_t kElsewhere = SIZE_MAX;
+size_t offset_in(const char *s, size_t length, const char *p)
+{
+    const auto at = reinterpret_cast<uintptr_t>(p), start = reinterpret_cast<uintptr_t>(s);
+    return at >= start && at - start <= length ? at - start : kElsewhere;
+}
+
+}  // namespace
+
+extern "C" {
+
 char *strnappend(char **dst, const char *src, size_t n)
 {
     if (!dst || !src)
@@ -235,6 +161,37 @@ char *strprepend(char **dst, const char *prefix)
     *dst = grown;
     return grown;
 }
+
+}  // extern "C"
+
+namespace {
+
+bool is_classified_space(char c)
+{
+    return isspace(static_cast<unsigned char>(c));
+}
+
+const char *skip_classified_space(const char *s)
+{
+    while (is_classified_space(*s))
+        s++;
+    return s;
+}
+
+// Appends n bytes of src to *text. When memory runs out the text is
+// released and left null, so that the caller can hand back the failure.
+bool append_or_drop(char **text, const char *src, size_t n)
+{
+    if (strnappend(text, src, n))
+        return true;
+    free(*text);
+    *text = nullptr;
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
 
 char *strduptruncate(const char *s, size_t max, const char *extra)
 {
@@ -338,7 +295,44 @@ void *resize(void **pp, size_t size)
     return block;
 }
 
+}  // extern "C"
+
 // ---- tokens, words and validation -----------------------------------------
+
+namespace {
+
+// Finds the token at or after *pos and moves *pos to where scanning goes on
+// after it; false when the text holds no more tokens. The text is only read,
+// so the counting pass and the filling pass see the same tokens.
+bool next_token(const char *text, size_t *pos, Token *token)
+{
+    for (;;) {
+        size_t at = *pos + strspn(text + *pos, kSpaceSet);
+        char c = text[at];
+        if (c == '\0') {
+            *pos = at;
+            return false;
+        }
+        if (c == '\'' || c == '"') {
+            size_t start = at + 1;
+            const char *close = strchr(text + start, c);
+            size_t end = close ? static_cast<size_t>(close - text) : start + strlen(text + start);
+            *pos = close ? end + 1 : end;
+            if (end == start)  // two quotes in a row, or a quote at the end
+                continue;
+            *token = {start, end};
+            return true;
+        }
+        size_t end = at + strcspn(text + at, kSpaceSet);
+        *token = {at, end};
+        *pos = text[end] ? end + 1 : end;
+        return true;
+    }
+}
+
+}  // namespace
+
+extern "C" {
 
 char **zt_str2tokens(const char *text, int *count)
 {
@@ -428,6 +422,25 @@ int IsValidStr(const char *s, int maxlen, uint8_t mask, const char *allowed, int
     return 1;
 }
 
+}  // extern "C"
+
+namespace {
+
+bool same_bytes(const unsigned char *a, const unsigned char *b, size_t n, bool nocase)
+{
+    if (!nocase)
+        return memcmp(a, b, n) == 0;
+    for (size_t i = 0; i < n; i++) {
+        if (tolower(a[i]) != tolower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
 int CheckSig(const void *data, uint32_t len, const Array *sigs, int nocase)
 {
     if (!sigs || !sigs->elems || sigs->count == 0)
@@ -468,6 +481,22 @@ int MatchPattern(const char *s, const char *pattern)
         return strcasecmp(s, pattern) == 0;
     return strncasecmp(s, pattern, static_cast<size_t>(star - pattern)) == 0;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Appends one number to a number list; false when the vector could not grow.
+bool push_number(Array *out, long long value)
+{
+    uint32_t before = out->count;
+    ArrayPush(out, reinterpret_cast<void *>(static_cast<intptr_t>(value)));
+    return out->count != before;
+}
+
+}  // namespace
+
+extern "C" {
 
 Array *ParseNumRange(const char *text, Array *out)
 {
@@ -511,6 +540,25 @@ Array *ParseNumRange(const char *text, Array *out)
             return out;
     }
 }
+
+}  // extern "C"
+
+namespace {
+
+const TagEntry *find_tag(const TagEntry *table, char tag)
+{
+    if (!table)
+        return nullptr;
+    for (; table->tag != '\0'; table++) {
+        if (table->tag == tag)
+            return table;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
 
 char *TagReplace(const char *text, char tagchar, const TagEntry *table)
 {

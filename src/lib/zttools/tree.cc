@@ -25,11 +25,6 @@ zt_tree_node *tree_of(zt_tree_node *root)
     return root ? root : kNull;
 }
 
-void recount(zt_tree_node *node)
-{
-    node->count = node->left->count + node->right->count + 1;
-}
-
 // Follows key's path down, comparing once per node: the node of the item
 // equal to key, or null. *rank gets the number of items that sort before
 // key, which is where an insertion or a deletion then finds its way again
@@ -49,26 +44,6 @@ zt_tree_node *find_rank(zt_tree_node *node, zt_tree_compare compare, const void 
     }
     *rank = before;
     return nullptr;
-}
-
-// Calls visit(node, depth) in the given order, the root at depth.
-template <typename Visit> void walk(zt_tree_node *node, int order, int depth, Visit &visit)
-{
-    if (node == kNull)
-        return;
-    if (order == ZT_TREE_PREORDER)
-        visit(node, depth);
-    walk(node->left, order, depth + 1, visit);
-    if (order == ZT_TREE_INORDER)
-        visit(node, depth);
-    walk(node->right, order, depth + 1, visit);
-    if (order == ZT_TREE_POSTORDER)
-        visit(node, depth);  // the last use of node: the visit may free it
-}
-
-bool known_order(int order)
-{
-    return order == ZT_TREE_INORDER || order == ZT_TREE_PREORDER || order == ZT_TREE_POSTORDER;
 }
 
 }  // namespace
@@ -121,6 +96,19 @@ zt_tree_node *zt_tree_find(zt_tree_node *root, zt_tree_compare compare, const vo
     int32_t rank;
     return compare ? find_rank(tree_of(root), compare, key, &rank) : nullptr;
 }
+
+}  // extern "C"
+
+namespace {
+
+void recount(zt_tree_node *node)
+{
+    node->count = node->left->count + node->right->count + 1;
+}
+
+}  // namespace
+
+extern "C" {
 
 zt_tree_node *zt_tree_rotate_right(zt_tree_node *node)
 {
@@ -240,6 +228,34 @@ zt_tree_node *zt_tree_delete(zt_tree_node *root, zt_tree_compare compare, const 
     free(node);
     return root;
 }
+
+}  // extern "C"
+
+namespace {
+
+// Calls visit(node, depth) in the given order, the root at depth.
+template <typename Visit> void walk(zt_tree_node *node, int order, int depth, Visit &visit)
+{
+    if (node == kNull)
+        return;
+    if (order == ZT_TREE_PREORDER)
+        visit(node, depth);
+    walk(node->left, order, depth + 1, visit);
+    if (order == ZT_TREE_INORDER)
+        visit(node, depth);
+    walk(node->right, order, depth + 1, visit);
+    if (order == ZT_TREE_POSTORDER)
+        visit(node, depth);  // the last use of node: the visit may free it
+}
+
+bool known_order(int order)
+{
+    return order == ZT_TREE_INORDER || order == ZT_TREE_PREORDER || order == ZT_TREE_POSTORDER;
+}
+
+}  // namespace
+
+extern "C" {
 
 void zt_tree_iter(zt_tree_node *root, zt_tree_visit visit, int order, void *arg)
 {

@@ -26,14 +26,6 @@ constexpr size_t kCmdNameSize = 40;
 #define LOOP_ERROR(...) ZT_TRACE_AS(kLoop, ::zt::kErrorTrace, __VA_ARGS__)
 #define LOOP_DEBUG(...) ZT_TRACE_AS(kLoop, ::zt::kDebugTrace, __VA_ARGS__)
 
-// Whole seconds of system uptime, so that wall-clock changes move no timer;
-// fallback when the kernel cannot tell.
-int64_t uptime_or(int64_t fallback)
-{
-    struct sysinfo info;
-    return sysinfo(&info) == 0 ? static_cast<int64_t>(info.uptime) : fallback;
-}
-
 struct Handlers {
     ztuds_idle_handler idle;
     void *ctx;
@@ -44,6 +36,14 @@ struct Handlers {
     ztuds_fdset_hook fdset_hook;  // null unless fd_handler is given too
     ztuds_fd_handler fd;          // null unless fdset_hook is given too
 };
+
+// Whole seconds of system uptime, so that wall-clock changes move no timer;
+// fallback when the kernel cannot tell.
+int64_t uptime_or(int64_t fallback)
+{
+    struct sysinfo info;
+    return sysinfo(&info) == 0 ? static_cast<int64_t>(info.uptime) : fallback;
+}
 
 // Passes until a handler ends the loop or max_errors waits in a row failed.
 int run(int cmd_fd, int restart_fd, int highest_fd, int max_errors, int idle_secs,
