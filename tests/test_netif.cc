@@ -133,12 +133,13 @@ TEST_F(NetifTest, FlagsAddressesMasksAndRoutesAreSet)
     EXPECT_EQ(route(ip("10.5.1.1"), 0, &selected), 0) << "deleted";
 }
 
-TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
+TEST_F(NetifTest, ArpEntriesArePublishedAndLookedUp)
 {
     veth("eth1", "peer1");
     veth("eth2", "peer2");
     run("ip link set eth1 up && ip link set eth2 up && ip addr add 10.1.0.1/16 dev eth1 && "
-        "ip addr add 10.1.0.9/16 dev eth2");
+        "ip addr add 10.1.0.9/16 dev eth2 && "
+        "ip neigh add 10.1.7.7 lladdr 00:1a:2b:3c:4d:5e dev eth2 nud permanent");
     const uint32_t addr = ip("10.1.3.3");
     // The interface of the published entry for addr in the kernel's table.
     auto published = [] {
@@ -174,13 +175,7 @@ TEST_F(NetifTest, ProxyArpEntriesArePublishedOnTheFittingInterface)
             EXPECT_EQ(cifproxyarp(0, addr), done);
         });
     EXPECT_EQ(allocations, 1u);
-}
 
-TEST_F(NetifTest, ArpEntriesAreLookedUpOnTheirInterface)
-{
-    veth("eth2", "peer2");
-    run("ip link set eth2 up && ip addr add 10.1.0.1/16 dev eth2 && "
-        "ip neigh add 10.1.7.7 lladdr 00:1a:2b:3c:4d:5e dev eth2 nud permanent");
     struct arpreq entry = {};
     strcpy(entry.arp_dev, "eth2");
     reinterpret_cast<struct sockaddr_in &>(entry.arp_pa) = {AF_INET, 0, {ip("10.1.7.7")}, {}};
@@ -189,7 +184,6 @@ TEST_F(NetifTest, ArpEntriesAreLookedUpOnTheirInterface)
     close(fd);
     if (!answered)  // qemu-i386 hands the request to the kernel without its contents
         GTEST_SKIP() << "SIOCGARP itself fails here: " << strerror(errno);
-
     // Nothing the caller left in the record is read: the kernel wants an
     // interface, and each one with an address is asked (lo first).
     memset(&entry, 0x55, sizeof entry);
