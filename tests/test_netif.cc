@@ -44,10 +44,10 @@ std::string hex_of(const void *bytes, size_t size)
 }
 
 struct NetifTest : testing::Test {
-    static void SetUpTestSuite() { syslog(LOG_DEBUG, "connects syslog before descriptors are counted"); }
     void SetUp() override
     {
         ZT_REQUIRE_ISOLATION();
+        syslog(LOG_DEBUG, "connects syslog before descriptors are counted");
         zt_test::take_syslog();
     }
     void TearDown() override

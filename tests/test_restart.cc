@@ -76,10 +76,11 @@ int event_handler(uint32_t code, void *args, void *ctx)
 // sends until the service accepts, and keeps the reply until it is read.
 class RestartTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { syslog(LOG_DEBUG, "connects syslog before descriptors are counted"); }
     void SetUp() override
     {
         ZT_REQUIRE_ISOLATION();
+        syslog(LOG_DEBUG, "connects syslog before descriptors are counted");
+        fds_.emplace();
         seen = Seen();
         listen_fd_ = restart_server("alpha");
         ASSERT_GE(listen_fd_, 0) << strerror(errno);
@@ -137,7 +138,7 @@ protected:
         return result;
     }
 
-    zt_test::FdGuard fds_;
+    std::optional<zt_test::FdGuard> fds_;
     int listen_fd_ = -1;
     int error_ = 0;
 };
