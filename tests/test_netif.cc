@@ -354,13 +354,13 @@ TEST_F(NetifTest, DropinModeIsReadOncePerProcess)
     EXPECT_SYSLOG();
     // Two words, and a word longer than 19 characters: refused, once.
     for (const char *malformed : {"10.1.1.1\n10.1.0.0\n", "10.1.1.1 10.1.0.0 255.255.255.255.255.255"}) {
+        SCOPED_TRACE(malformed);
         EXPECT_EQ(with_dropin(malformed, [] {
                       CHILD_CHECK(get_dropin_info(nullptr, nullptr, nullptr) == 0);
                       CHILD_CHECK(in_dropin_net(ip("10.1.0.1")) == 0);
                       return 0;
                   }),
-                  "")
-            << malformed;
+                  "");
         EXPECT_SYSLOG({kErr, "bad drop-in mode, weird data in /tmp/dropin"});
     }
     // A word of 19 characters (the longest) is read: 10.1.1.1 in hex.
