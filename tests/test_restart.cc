@@ -30,7 +30,8 @@ constexpr uint32_t kId = RESTART_PROTOCOL_ID;
 constexpr int kErr = zt_test::kDefaultFacility | LOG_ERR;
 std::string text_of(const char *text) { return text ? text : "(null)"; }
 
-// One message of the transport.
+// One message of the transport, or bytes written as they are (kRaw).
+constexpr uint32_t kRaw = 0;
 struct Message {
     std::string bytes;
     uint32_t id = kId;
@@ -41,6 +42,20 @@ std::string words(uint32_t type, uint32_t argument)
     return std::string(reinterpret_cast<const char *>(both), sizeof both);
 }
 std::string with_nul(const char *text) { return std::string(text, strlen(text) + 1); }
+
+// The bytes of a message of this payload as the transport frames them, but
+// the last: a message cut short.
+std::string cut_short(const std::string &payload)
+{
+    int pair[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    ztuds_write(pair[0], payload.data(), payload.size(), kId);
+    char bytes[256];
+    const ssize_t got = read(pair[1], bytes, sizeof bytes);
+    close(pair[0]);
+    close(pair[1]);
+    return std::string(bytes, got > 1 ? got - 1 : 0);
+}
 
 // What the service's handlers were called with; each returns the next of
 // results (0 when none is left).
@@ -101,8 +116,13 @@ protected:
     {
         int fd = ztuds_connect(RESTART_UDS_DIR "/alpha");
         EXPECT_GE(fd, 0) << strerror(errno);
-        for (const Message &message : messages)
-            ztuds_write(fd, message.bytes.data(), message.bytes.size(), message.id);
+        for (const Message &message : messages) {
+            const std::string &bytes = message.bytes;
+            if (message.id == kRaw)
+                EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            else
+                ztuds_write(fd, bytes.data(), bytes.size(), message.id);
+        }
         if (!hang_up)
             return fd;
         close(fd);
@@ -187,6 +207,8 @@ TEST_F(RestartTest, ConnectionsAreAnsweredOrRefused)
         {"type 4", {{words(4, 0)}}, {}, {}, "", EBADRQC, "restart_accept: unexpected request type (4)"},
         {"short request", {{words(RESTART_REQUEST, 0).substr(0, 4)}}, {}, {}, "", EBADMSG, kRead},
         {"hang-up before sending", {}, {}, {}, "", 0, kRead, true},
+        {"hang-up inside the request", {{cut_short(words(RESTART_REQUEST, 0)), kRaw}}, {}, {}, "", ECONNRESET,
+         kRead, true},
         // The transport takes a non-zero read argument as the id it expects.
         {"read argument", {{words(RESTART_REQUEST, 0)}}, {}, {}, "", EPROTO, kRead, false, 0x77},
         // A failed restart reply is an error, not logged; an event's is both.
@@ -385,6 +407,8 @@ TEST_F(RestartDirTest, SocketLifeCycle)
     EXPECT_EQ(status.st_mode & 07777, 0700u);
     ASSERT_EQ(stat(RESTART_UDS_DIR "/beta", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(restart_server("beta"), -1);
+    EXPECT_EQ(errno, EADDRINUSE) << "a live socket is not taken over";
     EXPECT_EQ(restart_close(first), 0);
     EXPECT_EQ(restart_close(-5), -5);
 
