@@ -1,17 +1,20 @@
 // Restart notifications end to end: a service and its peers over the real
 // local-socket transport.
 #include <errno.h>
-#include <fcntl.h>
+#include <sched.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
-#include <functional>
+#include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "failalloc.h"
@@ -24,72 +27,64 @@ namespace {
 namespace failalloc = zt_test::failalloc;
 constexpr uint32_t kId = RESTART_PROTOCOL_ID;
 
-// "str1,str2,str3", with "(null)" for an absent string.
-std::string strings(const char *str1, const char *str2, const char *str3)
-{
-    std::string out = str1 ? str1 : "(null)";
-    for (const char *text : {str2, str3})
-        out += std::string(",") + (text ? text : "(null)");
-    return out;
-}
+constexpr int kErr = zt_test::kDefaultFacility | LOG_ERR;
+std::string text_of(const char *text) { return text ? text : "(null)"; }
 
-// What a peer got back; received is false when the service closed the
-// connection without a reply.
-struct Reply {
-    bool received;
-    int32_t words[2];  // the result and the reserved word
-    uint32_t id;
+// One message of the transport, or bytes written as they are (kRaw).
+constexpr uint32_t kRaw = 0;
+struct Message {
+    std::string bytes;
+    uint32_t id = kId;
 };
-
-void send_words(int fd, uint32_t type, uint32_t argument, uint32_t id = kId)
+std::string words(uint32_t type, uint32_t argument)
 {
-    const uint32_t words[2] = {type, argument};
-    ztuds_write(fd, words, sizeof words, id);
+    const uint32_t both[2] = {type, argument};
+    return std::string(reinterpret_cast<const char *>(both), sizeof both);
+}
+std::string with_nul(const char *text) { return std::string(text, strlen(text) + 1); }
+
+// The bytes of a message of this payload as the transport frames them, but
+// the last: a message cut short.
+std::string cut_short(const std::string &payload)
+{
+    int pair[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    ztuds_write(pair[0], payload.data(), payload.size(), kId);
+    char bytes[256];
+    const ssize_t got = read(pair[1], bytes, sizeof bytes);
+    close(pair[0]);
+    close(pair[1]);
+    return std::string(bytes, got > 1 ? got - 1 : 0);
 }
 
-// Bytes that need not be a whole message.
-template <size_t N> void send_raw(int fd, const char (&bytes)[N])
-{
-    ASSERT_EQ(write(fd, bytes, N - 1), static_cast<ssize_t>(N - 1));
-}
-
-// A check of these properties; count says how many are announced.
-void send_check(int fd, const std::vector<restart_prop> &props, uint32_t count = 0)
-{
-    send_words(fd, RESTART_CHECK, count ? count : static_cast<uint32_t>(props.size()));
-    for (const restart_prop &prop : props)
-        ASSERT_EQ(restart_send_prop(fd, &prop, kId), 0);
-}
-
-// What the service's handlers were called with, and what they return.
+// What the service's handlers were called with; each returns the next of
+// results (0 when none is left).
 struct Seen {
-    std::vector<std::string> calls;
-    std::vector<int> verdicts;  // results the check handler returns, in turn
-    int request_result = 3;
-    int event_result = 0;
+    std::string calls;
+    std::vector<int> results;
+    size_t next = 0;
+    int result() { return next < results.size() ? results[next++] : 0; }
 } seen;
 
 int check_handler(const char *str1, const char *str2, const char *str3, void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    size_t index = seen.calls.size();
-    seen.calls.push_back("check " + strings(str1, str2, str3));
-    return index < seen.verdicts.size() ? seen.verdicts[index] : 0;
+    seen.calls += "check " + text_of(str1) + "," + text_of(str2) + "," + text_of(str3) + "; ";
+    return seen.result();
 }
 
 int request_handler(void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    seen.calls.push_back("request");
-    return seen.request_result;
+    seen.calls += "request; ";
+    return seen.result();
 }
 
 int event_handler(uint32_t code, void *args, void *ctx)
 {
     EXPECT_EQ(ctx, &seen);
-    seen.calls.push_back("event " + std::to_string(code) + " " +
-                         (args ? static_cast<const char *>(args) : "(null)"));
-    return seen.event_result;
+    seen.calls += "event " + std::to_string(code) + " " + text_of(static_cast<const char *>(args)) + "; ";
+    return seen.result();
 }
 
 // Peers live in this process: the kernel queues a connection and what it
@@ -99,357 +94,224 @@ protected:
     void SetUp() override
     {
         ZT_REQUIRE_ISOLATION();
+        syslog(LOG_DEBUG, "connects syslog before descriptors are counted");
+        fds_.emplace();
         seen = Seen();
-        ztuds_set_timeout(5000);
         listen_fd_ = restart_server("alpha");
         ASSERT_GE(listen_fd_, 0) << strerror(errno);
-        syslog(LOG_DEBUG, "connects syslog before the count");
         zt_test::take_syslog();
-        fds_before_ = zt_test::open_fd_count();
     }
     void TearDown() override
     {
         if (!zt_test::isolated())
             return;
-        EXPECT_EQ(zt_test::open_fd_count(), fds_before_) << "a descriptor was left open";
         restart_close(listen_fd_);
         restart_del("alpha");
         rmdir(RESTART_UDS_DIR);
     }
 
-    // Connects a peer and runs its script; a peer that hangs up closes its
-    // end then and gives -1.
-    static int peer(const std::function<void(int)> &script, bool hang_up = false)
+    // Connects a peer that sends these messages; one that hangs up closes
+    // its end then and gives -1.
+    static int peer(const std::vector<Message> &messages, bool hang_up = false)
     {
         int fd = ztuds_connect(RESTART_UDS_DIR "/alpha");
         EXPECT_GE(fd, 0) << strerror(errno);
-        script(fd);
-        if (hang_up)
-            close(fd);
-        return hang_up ? -1 : fd;
+        for (const Message &message : messages) {
+            const std::string &bytes = message.bytes;
+            if (message.id == kRaw)
+                EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            else
+                ztuds_write(fd, bytes.data(), bytes.size(), message.id);
+        }
+        if (!hang_up)
+            return fd;
+        close(fd);
+        return -1;
     }
 
-    // The reply waiting for the peer; closes the peer's end.
-    static Reply reply(int fd)
+    // The result word of the reply waiting for the peer, none when the
+    // service closed the connection without one (or the peer hung up);
+    // closes the peer's end.
+    static std::optional<int32_t> reply(int fd)
     {
-        Reply reply = {};
         void *payload = nullptr;
-        uint32_t length = 0;
-        reply.received = ztuds_read(fd, &payload, &length, &reply.id, 0) >= 0;
-        if (length == sizeof reply.words)
-            memcpy(reply.words, payload, sizeof reply.words);
+        uint32_t length = 0, id = 0;
+        std::optional<int32_t> result;
+        if (fd >= 0 && ztuds_read(fd, &payload, &length, &id, 0) >= 0) {
+            int32_t answer[2] = {-1, -1};
+            memcpy(answer, payload, std::min<size_t>(length, sizeof answer));
+            EXPECT_EQ(length, sizeof answer);
+            EXPECT_EQ(answer[1], 0) << "the reserved word";
+            EXPECT_EQ(id, kId);
+            result = answer[0];
+        }
         free(payload);
         close(fd);
-        return reply;
-    }
-
-    // Serves one connection with all three handlers; stores errno.
-    int serve(restart_event_handler event = event_handler, uint32_t read_arg = 0)
-    {
-        errno = 12345;
-        int result =
-            restart_accept(listen_fd_, check_handler, request_handler, event, read_arg, &seen);
-        error_ = errno;
         return result;
     }
 
-    // A peer served to the end, and the reply it got.
-    Reply exchange(const std::function<void(int)> &script)
+    // Serves one connection; stores errno when it fails, else 0.
+    int serve(restart_event_handler event = event_handler, uint32_t read_arg = 0)
     {
-        int fd = peer(script);
-        EXPECT_EQ(serve(), 0);
-        Reply got = reply(fd);
-        EXPECT_TRUE(got.received);
-        return got;
+        int result = restart_accept(listen_fd_, check_handler, request_handler, event, read_arg, &seen);
+        error_ = result < 0 ? errno : 0;
+        return result;
     }
 
-    void expect_log(const std::vector<std::string> &messages)
-    {
-        std::vector<zt_test::SyslogRecord> records = zt_test::take_syslog();
-        ASSERT_EQ(records.size(), messages.size());
-        for (size_t i = 0; i < messages.size(); i++) {
-            EXPECT_EQ(records[i].priority, zt_test::kDefaultFacility | LOG_ERR);
-            EXPECT_EQ(records[i].message, messages[i]);
-        }
-    }
-
+    std::optional<zt_test::FdGuard> fds_;
     int listen_fd_ = -1;
-    int fds_before_ = 0;
     int error_ = 0;
 };
 
-TEST_F(RestartTest, AnswersChecksRequestsAndEvents)
+// A check of two groups, each an absent string, "b", an empty string (its
+// NUL alone) and a value.
+const std::vector<Message> kTwoGroups = {{words(RESTART_CHECK, 2)}, {""}, {with_nul("b")}, {with_nul("")},
+                                         {"vvvv"}, {""}, {with_nul("b")}, {with_nul("")}, {"vvvv"}};
+const char kTwoChecks[] = "check (null),b,; check (null),b,; ";
+const char kRead[] = "restart_accept: error reading request";
+
+// Each connection is served once: the handlers called, the reply (none when
+// the service rejects the request or cannot read it), the call's result and
+// errno, and the record logged.
+TEST_F(RestartTest, ConnectionsAreAnsweredOrRefused)
 {
-    // A check is answered with the last verdict that counts (0 or 1), and 2
-    // without one.
-    const struct {
-        std::vector<int> verdicts;
-        int32_t expected;
-    } cases[] = {{{}, 2}, {{1, 0}, 0}, {{0, 1}, 1}, {{0, 7}, 0}, {{7, 7}, 2}, {{1, -1, 5}, 1}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.verdicts));
-        seen = Seen();
-        seen.verdicts = c.verdicts;
-        // An empty string travels as its NUL alone; only a null string is absent.
-        std::vector<restart_prop> props(c.verdicts.size(), {nullptr, (char *)"b", (char *)"", 9});
-        Reply got = exchange([&](int fd) { send_check(fd, props); });
-        EXPECT_EQ(got.words[0], c.expected);
-        EXPECT_EQ(got.words[1], 0);
-        EXPECT_EQ(got.id, kId);
-        EXPECT_EQ(seen.calls, std::vector<std::string>(c.verdicts.size(), "check (null),b,"))
-            << "every property is judged";
-    }
-
-    // A restart request is answered 3 only when the handler says 3.
-    seen = Seen();
-    for (int handler_result : {3, 0, 4}) {
-        seen.request_result = handler_result;
-        // The request's second word is not looked at.
-        Reply got = exchange([](int fd) { send_words(fd, RESTART_REQUEST, 0xdeadbeef); });
-        EXPECT_EQ(got.words[0], handler_result == 3 ? 3 : 4);
-    }
-    EXPECT_EQ(seen.calls, std::vector<std::string>(3, "request"));
-
-    // An event is answered by its handler, and 2 without one.
-    seen = Seen();
-    seen.event_result = -77;
-    auto event = [](int fd) {
-        send_words(fd, RESTART_EVENT, 0x1234);
-        ztuds_write(fd, "link down", 10, kId);
-    };
-    EXPECT_EQ(exchange(event).words[0], -77);
-    EXPECT_EQ(seen.calls, std::vector<std::string>{"event 4660 link down"});
-
-    int fd = peer(event);
-    EXPECT_EQ(serve(nullptr), 0);
-    EXPECT_EQ(reply(fd).words[0], 2);
-
-    // Without the argument block the read of it fails: so it is read.
-    peer([](int fd) { send_words(fd, RESTART_EVENT, 7); }, true);
-    EXPECT_EQ(serve(nullptr), 0) << "the peer ended the connection in order";
-    expect_log({"restart_accept: error reading RESTART_EVENT args"});
-    EXPECT_EQ(seen.calls.size(), 1u);
-}
-
-// Connections that end without a reply: the call's result and errno, and
-// the record logged.
-TEST_F(RestartTest, ConnectionsThatGetNoReply)
-{
-    ztuds_set_timeout(200);
-    const char *const kRead = "restart_accept: error reading request";
     const struct {
         const char *what;
-        std::function<void(int)> script;
-        int error;        // 0: the call succeeds all the same
-        const char *log;  // null: no record
+        std::vector<Message> messages;
+        std::vector<int> results;  // what the handlers return, in turn
+        std::optional<int32_t> reply;
+        const char *calls;
+        int error = 0;
+        const char *log = nullptr;  // a record at LOG_ERR
         bool hang_up = false;
         uint32_t read_arg = 0;
+        restart_event_handler event = event_handler;
     } cases[] = {
-        {"wrong id", [](int fd) { send_words(fd, RESTART_REQUEST, 0, 0x00010002); }, EPROTO,
+        // A check is answered with the last verdict that counts (0 or 1), and
+        // 2 without one.
+        {"check of none", {{words(RESTART_CHECK, 0)}}, {}, 2, ""},
+        {"1 then 0", kTwoGroups, {1, 0}, 0, kTwoChecks},
+        {"0 then 1", kTwoGroups, {0, 1}, 1, kTwoChecks},
+        {"0 then 7", kTwoGroups, {0, 7}, 0, kTwoChecks},
+        {"7 and 7", kTwoGroups, {7, 7}, 2, kTwoChecks},
+        // A restart is answered 3 only when the handler says 3; the second
+        // word is not looked at.
+        {"restart", {{words(RESTART_REQUEST, 0xdeadbeef)}}, {3}, 3, "request; "},
+        {"no restart", {{words(RESTART_REQUEST, 0)}}, {0}, 4, "request; "},
+        // An event is answered by its handler, and 2 without one.
+        {"event", {{words(RESTART_EVENT, 0x1234)}, {with_nul("up")}}, {-77}, -77, "event 4660 up; "},
+        {"no event handler", {{words(RESTART_EVENT, 1)}, {with_nul("x")}}, {}, 2, "", 0, nullptr, false,
+         0, nullptr},
+        {"wrong id", {{words(RESTART_REQUEST, 0), 0x00010002}}, {}, {}, "", EPROTO,
          "restart_accept: unexpected protocol id received (65538)"},
-        {"type 4", [](int fd) { send_words(fd, 4, 0); }, EBADRQC,
-         "restart_accept: unexpected request type (4)"},
-        {"type 0", [](int fd) { send_words(fd, 0, 0); }, EBADRQC,
-         "restart_accept: unexpected request type (0)"},
-        {"short request", [](int fd) { ztuds_write(fd, "\2\0\0\0", 4, kId); }, EBADMSG, kRead},
-        {"garbage", [](int fd) { send_raw(fd, "GET / HTTP/1.0\r\n"); }, EBADMSG, kRead},
-        {"hang-up inside the request", [](int fd) { send_raw(fd, "DUTZ\1\0"); }, ECONNRESET, kRead,
-         true},
-        {"hang-up before sending", [](int) {}, 0, kRead, true},
-        {"stops sending", [](int fd) { send_words(fd, RESTART_CHECK, 1); }, ETIMEDOUT, nullptr},
+        {"type 4", {{words(4, 0)}}, {}, {}, "", EBADRQC, "restart_accept: unexpected request type (4)"},
+        {"short request", {{words(RESTART_REQUEST, 0).substr(0, 4)}}, {}, {}, "", EBADMSG, kRead},
+        {"hang-up before sending", {}, {}, {}, "", 0, kRead, true},
+        {"hang-up inside the request", {{cut_short(words(RESTART_REQUEST, 0)), kRaw}}, {}, {}, "", ECONNRESET,
+         kRead, true},
         // The transport takes a non-zero read argument as the id it expects.
-        {"read argument", [](int fd) { send_words(fd, RESTART_REQUEST, 0); }, EPROTO, kRead, false,
-         0x77},
+        {"read argument", {{words(RESTART_REQUEST, 0)}}, {}, {}, "", EPROTO, kRead, false, 0x77},
         // A failed restart reply is an error, not logged; an event's is both.
-        {"gone before the restart reply", [](int fd) { send_words(fd, RESTART_REQUEST, 0); }, EPIPE,
-         nullptr, true},
-        {"gone before the event reply",
-         [](int fd) { send_words(fd, RESTART_EVENT, 2); ztuds_write(fd, "e", 2, kId); }, EPIPE,
-         "restart_accept: error sending RESTART_EVENT result", true},
-        {"event block cut short",
-         [](int fd) { send_words(fd, RESTART_EVENT, 1); send_raw(fd, "DUTZ\1\0\1\0\50\0\0\0abc"); },
-         ECONNRESET, "restart_accept: error reading RESTART_EVENT args", true},
-        // A property list that cannot be read is not logged.
-        {"string without its NUL",
-         [](int fd) { send_words(fd, RESTART_CHECK, 1); ztuds_write(fd, "abc", 3, kId); }, EBADMSG,
-         nullptr},
-        {"short value",
-         [](int fd) {
-             send_words(fd, RESTART_CHECK, 1);
-             for (const char *text : {"s", "s", "s", "\1"})  // the last one is the value
-                 ztuds_write(fd, text, 2, kId);
-         },
-         EBADMSG, nullptr},
-        {"property with another id",
-         [](int fd) { send_words(fd, RESTART_CHECK, 1); ztuds_write(fd, "s", 2, 0x00010002); },
-         EPROTO, nullptr},
-        {"huge count", [](int fd) { send_words(fd, RESTART_CHECK, 0xffffffffu); }, EMSGSIZE,
-         nullptr},
-        {"one group too many", [](int fd) { send_words(fd, RESTART_CHECK, RESTART_MAX_PROPS + 1); }, EMSGSIZE,
-         nullptr, true},
-        {"hang-up inside a property",
-         [](int fd) { send_check(fd, {{nullptr, nullptr, nullptr, 1}}, 2); send_raw(fd, "DUTZ"); },
-         ECONNRESET, nullptr, true},
+        {"gone before the restart reply", {{words(RESTART_REQUEST, 0)}}, {}, {}, "request; ", EPIPE, nullptr,
+         true},
+        {"gone before the event reply", {{words(RESTART_EVENT, 2)}, {with_nul("e")}}, {}, {}, "event 2 e; ",
+         EPIPE, "restart_accept: error sending RESTART_EVENT result", true},
+        {"event without its block", {{words(RESTART_EVENT, 7)}}, {}, {}, "", 0,
+         "restart_accept: error reading RESTART_EVENT args", true},
+        // A property list that cannot be read is not logged, nor judged.
+        {"string without its NUL", {{words(RESTART_CHECK, 1)}, {"abc"}}, {}, {}, "", EBADMSG},
+        {"short value", {{words(RESTART_CHECK, 1)}, {""}, {""}, {""}, {"v"}}, {}, {}, "", EBADMSG},
+        {"property with another id", {{words(RESTART_CHECK, 1)}, {"", 0x00010002}}, {}, {}, "", EPROTO},
+        {"one group too many", {{words(RESTART_CHECK, RESTART_MAX_PROPS + 1)}}, {}, {}, "", EMSGSIZE, nullptr,
+         true},
+        // Three groups announced, one sent, and the peer gone: the list keeps
+        // what arrived, the other records stay empty; the failed reply is
+        // logged but not an error.
+        {"list ended early", {{words(RESTART_CHECK, 3)}, {with_nul("a")}, {with_nul("")}, {""}, {"vvvv"}}, {},
+         {}, "check a,,(null); check (null),(null),(null); check (null),(null),(null); ", 0,
+         "handle_check: error sending response", true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        int fd = peer(c.script, c.hang_up);
-        EXPECT_EQ(serve(event_handler, c.read_arg), c.error ? -1 : 0);
-        EXPECT_EQ(c.error ? error_ : 0, c.error) << strerror(error_);
-        EXPECT_TRUE(fd < 0 || !reply(fd).received);
-        expect_log(c.log ? std::vector<std::string>{c.log} : std::vector<std::string>{});
+        seen = Seen();
+        seen.results = c.results;
+        int fd = peer(c.messages, c.hang_up);
+        EXPECT_EQ(serve(c.event, c.read_arg), c.error ? -1 : 0);
+        EXPECT_EQ(error_, c.error) << strerror(error_);
+        EXPECT_EQ(reply(fd), c.reply);
+        EXPECT_EQ(seen.calls, c.calls);
+        if (c.log)
+            EXPECT_SYSLOG({kErr, c.log});
+        else
+            EXPECT_SYSLOG();
     }
-    // Only the two whose reply failed reached a handler: none runs on a list
-    // that was not read.
-    EXPECT_EQ(seen.calls, (std::vector<std::string>{"request", "event 2 e"}));
 }
 
-// The strings of one check add up to RESTART_MAX_PROP_BYTES at most, NULs
-// included; one byte more is refused like too many groups.
 TEST_F(RestartTest, ChecksAreBoundedInBytes)
 {
+    // The strings of one check add up to RESTART_MAX_PROP_BYTES at most,
+    // NULs included; one byte more is refused like too many groups.
     const std::string half(RESTART_MAX_PROP_BYTES / 2 - 1, 'h');
     for (const char *third : {static_cast<const char *>(nullptr), ""}) {
-        seen = Seen();
-        int fd = peer([&](int fd) {
-            const int room = 8 << 20;  // the whole check waits in the socket
-            ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room), 0);
-            send_check(fd, {{(char *)half.c_str(), (char *)half.c_str(), (char *)third, 1}});
-        });
-        const bool over = third != nullptr;
-        EXPECT_EQ(serve(), over ? -1 : 0);
-        EXPECT_EQ(over ? error_ : 0, over ? EMSGSIZE : 0);
-        EXPECT_EQ(reply(fd).received, !over);
-        EXPECT_EQ(seen.calls.size(), over ? 0u : 1u);
+        SCOPED_TRACE(third ? "one byte over" : "at the bound");
+        const restart_prop prop = {(char *)half.c_str(), (char *)half.c_str(), (char *)third, 1};
+        const int room = 8 << 20;  // the whole check waits in the socket
+        int fd = ztuds_connect(RESTART_UDS_DIR "/alpha");
+        ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room), 0);
+        ztuds_write(fd, words(RESTART_CHECK, 1).data(), 8, kId);
+        ASSERT_EQ(restart_send_prop(fd, &prop, kId), 0);
+        EXPECT_EQ(serve(), third ? -1 : 0);
+        EXPECT_EQ(error_, third ? EMSGSIZE : 0);
+        EXPECT_EQ(reply(fd).has_value(), !third);
     }
-    expect_log({});
 }
 
-TEST_F(RestartTest, PeerThatEndsAListEarly)
+TEST_F(RestartTest, BadHandlersAreRefusedBeforeAccepting)
 {
-    // Three groups announced, one sent: the list keeps what arrived and the
-    // other records stay empty; the reply then cannot be delivered, which is
-    // logged but not an error.
-    seen.verdicts = {1, 7, 7};
-    peer([](int fd) { send_check(fd, {{(char *)"a", nullptr, nullptr, 5}}, 3); }, true);
-    EXPECT_EQ(serve(), 0);
-    EXPECT_EQ(error_, 0);
-    EXPECT_EQ(seen.calls, (std::vector<std::string>{"check a,(null),(null)",
-                                                     "check (null),(null),(null)",
-                                                     "check (null),(null),(null)"}));
-    expect_log({"handle_check: error sending response"});
-}
-
-TEST_F(RestartTest, BadHandlersAndListenersAreRefusedAndLogged)
-{
-    int fd = peer([](int fd) { send_words(fd, RESTART_REQUEST, 0); });
-    int not_listening = socket(AF_UNIX, SOCK_STREAM, 0);
-    const struct {
-        int listen_fd;
-        restart_check_handler check;
-        restart_request_handler request;
-        int error;
-    } cases[] = {{listen_fd_, nullptr, request_handler, EINVAL},
-                 {listen_fd_, check_handler, nullptr, EINVAL},
-                 {not_listening, check_handler, request_handler, EINVAL},
-                 {-1, check_handler, request_handler, EBADF}};
-    for (const auto &c : cases) {
-        errno = 0;
-        EXPECT_EQ(restart_accept(c.listen_fd, c.check, c.request, nullptr, 0, &seen), -1);
-        EXPECT_EQ(errno, c.error) << c.listen_fd;
-    }
-    close(not_listening);
-    expect_log({"restart_accept: invalid callback handlers",
-                "restart_accept: invalid callback handlers", "restart_accept: ztuds_accept failed",
-                "restart_accept: ztuds_accept failed"});
-    // The peer's connection is still waiting and is served now.
-    EXPECT_EQ(serve(), 0);
-    EXPECT_TRUE(reply(fd).received);
-}
-
-// ---- property transfer over a socket pair ------------------------------
-
-TEST(RestartProps, TransferOverASocketPairAndRelease)
-{
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    // Four messages with the given id: each string with its NUL (none when
-    // absent), then the value.
-    restart_prop sent[] = {{nullptr, nullptr, nullptr, 0x01020304},
-                           {(char *)"eth0", (char *)"", (char *)"up", 7}};
-    for (const restart_prop &prop : sent)
-        ASSERT_EQ(restart_send_prop(fds[0], &prop, 0x55), 0);
-    const uint32_t lengths[] = {0, 0, 0, 4, 5, 1, 3, 4};
-    for (uint32_t expected : lengths) {
-        void *payload = nullptr;
-        uint32_t length = 99, id = 0, value = 0;
-        ASSERT_GE(ztuds_read(fds[1], &payload, &length, &id, 0), 0);
-        EXPECT_EQ(length, expected);
-        EXPECT_EQ(id, 0x55u);
-        if (length == 4)
-            memcpy(&value, payload, 4);
-        EXPECT_TRUE(length != 4 || value == 0x01020304 || value == 7) << value;
-        free(payload);
-    }
-
-    for (const restart_prop &prop : sent)
-        restart_send_prop(fds[0], &prop, kId);
-    restart_prop *list = restart_get_props(fds[1], 2);
-    ASSERT_NE(list, nullptr);
-    for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(strings(list[i].str1, list[i].str2, list[i].str3),
-                  strings(sent[i].str1, sent[i].str2, sent[i].str3));
-        EXPECT_EQ(list[i].value, sent[i].value);
-    }
-    restart_free_props(list, 2);
-    restart_prop *empty = restart_get_props(fds[1], 0);
-    EXPECT_NE(empty, nullptr) << "an empty list is still a list";
-    restart_free_props(empty, 0);
-
-    close(fds[1]);
-    EXPECT_EQ(restart_send_prop(fds[0], &sent[1], kId), -1);
-    EXPECT_EQ(errno, EPIPE);
-    errno = 0;
-    EXPECT_EQ(restart_send_prop(fds[0], nullptr, kId), -1);
+    int fd = peer({{words(RESTART_REQUEST, 0)}});
+    EXPECT_EQ(restart_accept(listen_fd_, nullptr, request_handler, nullptr, 0, &seen), -1);
     EXPECT_EQ(errno, EINVAL);
-    close(fds[0]);
-
-    // A count of 0 frees the array only: the string is still ours.
-    list = static_cast<restart_prop *>(calloc(1, sizeof(restart_prop)));
-    char *kept = strdup("kept");
-    list[0].str1 = kept;
-    restart_free_props(list, 0);
-    EXPECT_STREQ(kept, "kept");
-    free(kept);
-    restart_free_props(nullptr, 3);
+    EXPECT_EQ(restart_accept(listen_fd_, check_handler, nullptr, nullptr, 0, &seen), -1);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(restart_accept(-1, check_handler, request_handler, nullptr, 0, &seen), -1);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_SYSLOG({kErr, "restart_accept: invalid callback handlers"},
+                  {kErr, "restart_accept: invalid callback handlers"},
+                  {kErr, "restart_accept: ztuds_accept failed"});
+    seen.results = {3};
+    EXPECT_EQ(serve(), 0) << "the waiting connection is served now";
+    EXPECT_EQ(reply(fd), 3);
 }
 
 TEST(RestartProps, GetPropsReleasesEverythingWhenMemoryRunsOut)
 {
-    restart_prop prop = {(char *)"one", (char *)"two", (char *)"three", 3};
-    unsigned normal = failalloc::for_each_failure([&](unsigned k, failalloc::Mode mode) {
-        int pair[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const restart_prop prop = {(char *)"one", (char *)"two", (char *)"three", 3};
+    int pair[2];
+    // A connection with two groups waiting.
+    auto connect_pair = [&] {
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
         for (int i = 0; i < 2; i++)
             restart_send_prop(pair[0], &prop, kId);
-        int before = zt_test::open_fd_count();
-        failalloc::arm(k, mode);
-        restart_prop *list = restart_get_props(pair[1], 2);
-        int error = errno;
-        failalloc::disarm();
-        if (failalloc::failed()) {
-            EXPECT_EQ(list, nullptr) << "allocation " << k;
-            EXPECT_EQ(error, ENOMEM);
-        } else {
-            ASSERT_NE(list, nullptr);
-            EXPECT_STREQ(list[1].str3, "three");
-        }
-        restart_free_props(list, 2);
-        EXPECT_EQ(zt_test::open_fd_count(), before);
-        close(pair[0]);
-        close(pair[1]);
-    });
-    EXPECT_EQ(normal, 9u) << "the array, six strings and two values";
+    };
+    zt_test::FdGuard fds;
+    connect_pair();
+    restart_prop *list = nullptr;
+    int error = 0;
+    const unsigned allocations = failalloc::for_each_failure(
+        [&] {
+            list = restart_get_props(pair[1], 2);
+            error = list ? 0 : errno;
+        },
+        [&](bool failed) {
+            EXPECT_EQ(error, failed ? ENOMEM : 0);
+            restart_free_props(list, 2);
+            close(pair[0]);
+            close(pair[1]);
+            connect_pair();
+        });
+    EXPECT_EQ(allocations, 9u) << "the array, six strings and two values";
+    close(pair[0]);
+    close(pair[1]);
 }
 
 // ---- directory check, close and delete ----------------------------------
@@ -462,33 +324,25 @@ protected:
         if (zt_test::isolated())
             clean();
     }
-    static void clean()
-    {
-        chmod(RESTART_UDS_DIR, 0700);
-        unlink(RESTART_UDS_DIR "/beta");
-        unlink(RESTART_UDS_DIR);
-        rmdir(RESTART_UDS_DIR);
-    }
+    static void clean() { ASSERT_EQ(system("chmod -f 700 " RESTART_UDS_DIR "; rm -rf " RESTART_UDS_DIR), 0); }
 };
 
 TEST_F(RestartDirTest, DirectoryMustBeADirectoryWithSomeOwnerAccess)
 {
     const struct {
         const char *what;
-        std::function<int()> make;
-        int error;  // 0: usable
+        const char *make;  // a shell command
+        int error;         // 0: usable
     } cases[] = {
-        {"a file", [] { return close(open(RESTART_UDS_DIR, O_CREAT | O_WRONLY, 0600)); }, ENOTDIR},
-        {"no owner bits", [] { return mkdir(RESTART_UDS_DIR, 0700) | chmod(RESTART_UDS_DIR, 070); },
-         EACCES},
-        {"write and search only",
-         [] { return mkdir(RESTART_UDS_DIR, 0700) | chmod(RESTART_UDS_DIR, 0300); }, 0},
+        {"a file", "touch " RESTART_UDS_DIR, ENOTDIR},
+        {"no owner bits", "mkdir -m 070 " RESTART_UDS_DIR, EACCES},
+        {"write and search only", "mkdir -m 300 " RESTART_UDS_DIR, 0},
         // A dangling link: stat says it is missing, mkdir that it exists.
-        {"dangling link", [] { return symlink("/tmp/nowhere", RESTART_UDS_DIR); }, EEXIST},
+        {"dangling link", "ln -s /tmp/nowhere " RESTART_UDS_DIR, EEXIST},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(c.make(), 0);
+        ASSERT_EQ(system(c.make), 0);
         errno = 0;
         int fd = restart_server("beta");
         EXPECT_EQ(fd < 0 ? errno : 0, c.error);
@@ -499,33 +353,49 @@ TEST_F(RestartDirTest, DirectoryMustBeADirectoryWithSomeOwnerAccess)
 }
 
 // Services that start at the same moment all get their sockets, whichever
-// of them makes the directory.
+// of them makes the directory. Two of them, each on a processor of its own
+// and at the highest priority, spin until they are let go at once.
 TEST_F(RestartDirTest, ServicesStartingTogetherAllListen)
 {
-    constexpr int kServices = 12;
-    for (int round = 0; round < 60; round++) {
-        int gate[2];
-        ASSERT_EQ(pipe(gate), 0);
-        std::vector<pid_t> children;
-        for (int i = 0; i < kServices; i++) {
-            pid_t pid = fork();
-            if (pid == 0) {
-                char byte;
-                close(gate[1]);
-                read(gate[0], &byte, 1);  // all released at once by the close below
-                _exit(restart_server(("svc" + std::to_string(i)).c_str()) >= 0 ? 0 : errno);
+    struct Start {
+        std::atomic<int> spinning;
+        std::atomic<bool> go;
+    };
+    void *shared = mmap(nullptr, sizeof(Start), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    auto *start = new (shared) Start{};
+    const int priority = getpriority(PRIO_PROCESS, 0);
+    ASSERT_EQ(setpriority(PRIO_PROCESS, 0, -20), 0);
+    for (int round = 0; round < 100 && !HasFailure(); round++) {
+        start->spinning = 0;
+        start->go = false;
+        pid_t children[2];
+        for (int i = 0; i < 2; i++) {
+            children[i] = fork();
+            if (children[i] == 0) {
+                const std::string name = "svc" + std::to_string(i);
+                cpu_set_t cpu;
+                CPU_ZERO(&cpu);
+                CPU_SET(i % sysconf(_SC_NPROCESSORS_ONLN), &cpu);
+                sched_setaffinity(0, sizeof cpu, &cpu);
+                start->spinning++;
+                while (!start->go) {
+                }
+                _exit(restart_server(name.c_str()) >= 0 ? 0 : errno);
             }
-            children.push_back(pid);
         }
-        close(gate[0]);
-        close(gate[1]);
-        for (pid_t pid : children) {
+        while (start->spinning < 2)
+            sched_yield();
+        start->go = true;
+        for (int i = 0; i < 2; i++) {
             int status = 0;
-            waitpid(pid, &status, 0);
+            waitpid(children[i], &status, 0);
             EXPECT_EQ(WEXITSTATUS(status), 0) << "round " << round << ": " << strerror(WEXITSTATUS(status));
+            unlink((RESTART_UDS_DIR "/svc" + std::to_string(i)).c_str());
         }
-        ASSERT_EQ(system("rm -rf " RESTART_UDS_DIR), 0);
+        rmdir(RESTART_UDS_DIR);
     }
+    setpriority(PRIO_PROCESS, 0, priority);
+    munmap(shared, sizeof(Start));
 }
 
 TEST_F(RestartDirTest, SocketLifeCycle)
@@ -536,69 +406,46 @@ TEST_F(RestartDirTest, SocketLifeCycle)
     ASSERT_EQ(stat(RESTART_UDS_DIR, &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0700u);
     ASSERT_EQ(stat(RESTART_UDS_DIR "/beta", &status), 0);
-    EXPECT_TRUE(S_ISSOCK(status.st_mode));
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     EXPECT_EQ(restart_server("beta"), -1);
-    EXPECT_EQ(errno, EADDRINUSE) << "a live socket is not replaced";
+    EXPECT_EQ(errno, EADDRINUSE) << "a live socket is not taken over";
     EXPECT_EQ(restart_close(first), 0);
     EXPECT_EQ(restart_close(-5), -5);
-    EXPECT_EQ(access(RESTART_UDS_DIR "/beta", F_OK), 0) << "the file stays until deleted";
-    int second = restart_server("beta");
-    EXPECT_GE(second, 0) << "the file of a server that ended is replaced";
-    restart_close(second);
 
-    EXPECT_EQ(restart_del(nullptr), 0);
     EXPECT_EQ(restart_del(""), 0);
     EXPECT_EQ(restart_del("gamma"), 0) << "a missing socket file is not an error";
-    EXPECT_EQ(access(RESTART_UDS_DIR "/beta", F_OK), 0);
+    EXPECT_EQ(access(RESTART_UDS_DIR "/beta", F_OK), 0) << "the file stays until deleted";
     EXPECT_EQ(restart_del("beta"), 0);
     EXPECT_EQ(access(RESTART_UDS_DIR "/beta", F_OK), -1);
-    errno = 0;
     EXPECT_EQ(restart_del("../etc"), -1);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(restart_server("a/b"), -1);
     EXPECT_EQ(errno, EINVAL);
 }
 
 TEST_F(RestartDirTest, WithoutMemoryServerFailsCleanlyAndDeleteTracesAtErrorLevel)
 {
-    int before = zt_test::open_fd_count();
-    failalloc::for_each_failure([&](unsigned k, failalloc::Mode mode) {
-        failalloc::arm(k, mode);
-        int fd = restart_server("beta");
-        int error = errno;
-        failalloc::disarm();
-        EXPECT_EQ(fd < 0, failalloc::failed());
-        EXPECT_TRUE(fd >= 0 || error == ENOMEM) << strerror(error);
-        restart_close(fd);
-        EXPECT_EQ(zt_test::open_fd_count(), before);
-    });
+    zt_test::FdGuard fds;
+    int fd = -1, error = 0;
+    failalloc::for_each_failure(
+        [&] {
+            fd = restart_server("beta");
+            error = fd < 0 ? errno : 0;
+        },
+        [&](bool failed) {
+            EXPECT_EQ(error, failed ? ENOMEM : 0) << strerror(error);
+            restart_close(fd);
+        });
 
-    for (int level : {0, 1}) {
-        zt_test::TraceCapture traces(level);
-        failalloc::arm(1, failalloc::Mode::from_then_on);
-        errno = 0;
-        int result = restart_del("beta");
-        int error = errno;
-        failalloc::disarm();
-        EXPECT_EQ(result, -1);
-        EXPECT_EQ(error, ENOMEM) << "the trace keeps errno";
-        std::vector<zt_test::TraceRecord> records = traces.take();
-        ASSERT_EQ(records.size(), level == 0 ? 0u : 1u) << "level " << level;
-        for (const zt_test::TraceRecord &r : records)
-            EXPECT_EQ(std::tie(r.level, r.severity, r.file, r.function, r.message),
-                      std::make_tuple(1, "err", "src/lib/zttools/restart", "restart_del",
-                                      "No memory for restart UDS close"));
-    }
-}
-
-TEST(ModuleFrame, EntryPointsSucceedForAnyHandle)
-{
-    int interp;
-    EXPECT_EQ(Zttools_Init(nullptr), 0);
-    EXPECT_EQ(Zttools_Init(&interp), 0);
-    EXPECT_EQ(Tcl_ModInit(nullptr), 0);
-    EXPECT_EQ(Tcl_ModInit(&interp), 0);
+    zt_test::TraceCapture traces(1);
+    failalloc::arm(1, failalloc::Mode::from_then_on);
+    const int result = restart_del("beta");
+    error = errno;
+    failalloc::disarm();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error, ENOMEM) << "the trace keeps errno";
+    std::vector<zt_test::TraceRecord> records = traces.take();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, 1);
+    EXPECT_EQ(records[0].message, "No memory for restart UDS close");
 }
 
 }  // namespace
