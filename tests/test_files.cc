@@ -21,6 +21,10 @@
 #include "zt_test.h"
 #include "zttools.h"
 
+// Each compiled from the same header, with and without large-file support.
+std::string exports_with_offsets_of_32_bits();
+std::string exports_with_offsets_of_64_bits();
+
 namespace {
 
 using zt_test::stderr_of;
@@ -160,8 +164,8 @@ TEST_F(FilesTest, FilesOfThreeGigabytesAndWideInodeNumbers)
 
 // Every letter on every kind of path, errors with their errno, and the
 // permission rule on real ids only (the effective ones, root's, decide
-// nothing).
-TEST_F(FilesTest, FileTests)
+// nothing); paths built with every missing directory.
+TEST_F(FilesTest, FileTestsAndBuiltPaths)
 {
     write_file("file", "");
     ASSERT_EQ(mkdir("dir", 0755), 0);
@@ -201,16 +205,11 @@ TEST_F(FilesTest, FileTests)
         ASSERT_EQ(setresgid(0, 0, 0), 0);
         EXPECT_EQ(seen, rwx) << name;
     }
-}
-
-TEST_F(FilesTest, BuildPathCreatesMissingDirectoriesInOrder)
-{
     umask(022);
     EXPECT_EQ(zt_buildpath("a/b/c", 0750), 0);
     struct stat st;
     ASSERT_EQ(stat("a/b/c", &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0750u);
-    write_file("file", "");
     for (auto [path, result, error] : {std::tuple<const char *, int, int>{"a/b/c/", 0, 0}, {"a//d/", 0, 0},
                                        {"/tmp/f/abs/x", 0, 0}, {"/", 0, 0}, {"file/x/y", -1, ENOTDIR},
                                        {"file", -1, ENOTDIR}, {"", -1, EINVAL}, {nullptr, -1, EINVAL}}) {
@@ -219,14 +218,6 @@ TEST_F(FilesTest, BuildPathCreatesMissingDirectoriesInOrder)
     }
     EXPECT_EQ(zt_filetest("abs/x", 'd'), 1);
 }
-
-}  // namespace
-
-// Each compiled from the same header, with and without large-file support.
-std::string exports_with_offsets_of_32_bits();
-std::string exports_with_offsets_of_64_bits();
-
-namespace {
 
 TEST(PublicHeader, NoExportChangesShapeWithLargeFileSupport)
 {
