@@ -86,8 +86,9 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
     for (auto step : {+[] { return sandbox("svc"); }, +[] { return sandbox(""); },
                       +[] { return enter_sandbox_dir(nullptr, 0, 0); },
                       +[] {
-                          const bool ro = private_mounts() && mount("ro", "/tmp", "tmpfs", MS_RDONLY, nullptr) == 0;
-                          return ro ? enter_sandbox_dir("svc", 0, 0) : 100;
+                          if (!private_mounts() || mount("ro", "/tmp", "tmpfs", MS_RDONLY, nullptr) < 0)
+                              return 100;
+                          return enter_sandbox_dir("svc", 0, 0);
                       },
                       +[] { return become_user() ? enter_sandbox_dir("a", 8, 9) : 100; },
                       +[] { return become_user() ? enter_sandbox_dir("b", kUser, kUser) : 100; },
@@ -133,7 +134,9 @@ TEST_F(ConfineTest, PriorityAndCpuLimit)
     // above a hard one that an ordinary user may not raise.
     EXPECT_EQ(exit_status_of([] {
                   struct rlimit limit = {50, 50};
-                  return setrlimit(RLIMIT_CPU, &limit) < 0 || !become_user() ? 100 : set_cputime_limit(100) + 100;
+                  if (setrlimit(RLIMIT_CPU, &limit) < 0 || !become_user())
+                      return 100;
+                  return set_cputime_limit(100) + 100;
               }),
               1);
     EXPECT_SYSLOG({LOG_USER | LOG_ERR, "setrlimit failure (Operation not permitted)"});
@@ -162,8 +165,11 @@ TEST_F(ConfineTest, RandintReadsTheSourceBigEndian)
     for (auto [bytes, n, value] : {std::tuple{std::string("\0\0\0\x07", 4), 10, 7},
                                    {"\x01\x02\x03\x04", 1000, 0x01020304 % 1000}, {"\xff\xff\xff\xff", 10, 1},
                                    {std::string("\x80\0\0\0", 4), 10, 8},  // 2^31
-                                   {std::string("\x80\0\0\0", 4), 2147483647, 1}, {"\x01\x02", 10, 0}})
-        EXPECT_EQ(exit_status_of([&] { return replace_file("/dev/urandom", bytes) ? randint(n) : 100; }), value) << n;
+                                   {std::string("\x80\0\0\0", 4), 2147483647, 1},
+                                   {"\x01\x02", 10, 0}})
+        EXPECT_EQ(exit_status_of([&] { return replace_file("/dev/urandom", bytes) ? randint(n) : 100; }),
+                  value)
+            << n;
 }
 
 }  // namespace

@@ -232,16 +232,17 @@ TEST(PublicHeader, NoExportChangesShapeWithLargeFileSupport)
 TEST(PathSplit, DirnameAndBasename)
 {
     char *dir = nullptr, *base = nullptr;
-    for (auto [path, expected] : {std::pair{"a/b/c", "a/b"}, {"/usr/bin", "/usr"}, {"a/", "a"}, {"a//b", "a/"},
-                                  {"/usr", ""}, {"abc", ""}, {"/", ""}, {"//", "/"}}) {
+    for (auto [path, expected] : {std::pair{"a/b/c", "a/b"}, {"/usr/bin", "/usr"}, {"a/", "a"},
+                                  {"a//b", "a/"}, {"/usr", ""}, {"abc", ""}, {"/", ""}, {"//", "/"}}) {
         EXPECT_EQ(zt_dirname(path, &dir), *expected ? 0 : -1) << path;
         EXPECT_STREQ(dir, expected) << path;
         if (*expected)
             free(dir);
     }
     EXPECT_EQ(with_errno(zt_dirname("", &dir)), std::pair(-1, EINVAL));
-    for (auto [path, sep, expected] : {std::tuple{"a/b/c", '\0', "c"}, {"a/b/", '\0', ""}, {"abc", '\0', "abc"},
-                                       {"x:y", ':', "y"}, {"x/y:z", ':', "z"}, {"x:y/z", '\0', "z"}}) {
+    for (auto [path, sep, expected] : {std::tuple{"a/b/c", '\0', "c"}, {"a/b/", '\0', ""},
+                                       {"abc", '\0', "abc"}, {"x:y", ':', "y"}, {"x/y:z", ':', "z"},
+                                       {"x:y/z", '\0', "z"}}) {
         ASSERT_EQ(zt_basename(path, sep, &base), 0) << path;
         EXPECT_STREQ(base, expected);
         free(base);
