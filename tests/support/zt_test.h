@@ -4,13 +4,16 @@
 #ifndef ZT_TEST_H
 #define ZT_TEST_H
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <syslog.h>
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zt_test {
@@ -165,6 +168,21 @@ public:
 private:
     std::string path_, problem_;
 };
+
+// A call's result with the errno it left, to compare as one pair:
+// EXPECT_EQ(with_errno(call()), std::pair(-1, EINVAL)).
+inline std::pair<int, int> with_errno(int result)
+{
+    return {result, errno};
+}
+
+// The exit status of body run in a child (run_in_child), or -1 when the
+// child did not exit.
+inline int exit_status_of(const std::function<int()> &body)
+{
+    const int status = run_in_child(body);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace zt_test
 
