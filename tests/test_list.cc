@@ -2,8 +2,6 @@
 // ends, positions over marked and null links, placements, allocation failures.
 #include <stdlib.h>
 
-#include <vector>
-
 #include "failalloc.h"
 #include "zt_test.h"
 #include "zttools.h"
@@ -11,25 +9,20 @@
 namespace {
 
 int values[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-std::vector<int> seen;          // what the callbacks saw
-list_link *first = nullptr;     // the list under test
+std::vector<int> seen;       // what the callbacks saw
+list_link *first = nullptr;  // the list under test
 
 int value_of(const void *elem) { return elem ? *static_cast<const int *>(elem) : -1; }
 
-// The list of the given values (-1: a null element), released at the end.
-struct List {
-    explicit List(std::initializer_list<int> elems)
-    {
-        for (int v : elems)
-            list_append(v < 0 ? nullptr : &values[v], &first);
-        seen.clear();
-    }
-    ~List()
-    {
-        while (first)
-            list_pop(&first);
-    }
-};
+// Empties the list, then fills it with the given values (-1: a null element).
+void refill(std::initializer_list<int> elems)
+{
+    while (first)
+        list_pop(&first);
+    for (int v : elems)
+        list_append(v < 0 ? nullptr : &values[v], &first);
+    seen.clear();
+}
 
 // The whole chain, a marked link as its value + 100; checks prev and next.
 std::vector<int> chain()
@@ -42,9 +35,10 @@ std::vector<int> chain()
     return out;
 }
 
-TEST(List, ChangesDuringIterationsAreMarksUntilTheOutermostEnds)
+TEST(List, IterationsPositionsPlacementsAndAllocationFailures)
 {
-    List l({1, 2, 3, 4});
+    // Changes during iterations are marks until the outermost ends.
+    refill({1, 2, 3, 4});
     auto visit = [](void *elem, int position, void *) {
         seen.push_back(value_of(elem) * 10 + position);
         if (value_of(elem) == 1) {
@@ -54,7 +48,8 @@ TEST(List, ChangesDuringIterationsAreMarksUntilTheOutermostEnds)
             auto same = [](const void *key, void *e) { return value_of(key) == value_of(e) ? 0 : 1; };
             EXPECT_EQ(list_del(&three, &first, same), &values[3]);
             EXPECT_EQ(list_length(first), 5);
-            list_iterate(&first, [](void *, int, void *) { return int(list_pop(&first) != nullptr); }, nullptr);
+            auto pop = [](void *, int, void *) { return int(list_pop(&first) != nullptr); };
+            list_iterate(&first, pop, nullptr);
             EXPECT_EQ(chain(), (std::vector<int>{100, 1, 2, 103, 4, 5}));
         }
         return value_of(elem) == 5 ? 9 : 0;
@@ -62,44 +57,30 @@ TEST(List, ChangesDuringIterationsAreMarksUntilTheOutermostEnds)
     EXPECT_EQ(list_iterate(&first, visit, nullptr), 9);
     EXPECT_EQ(seen, (std::vector<int>{10, 21, 43, 54}));
     EXPECT_EQ(chain(), (std::vector<int>{1, 2, 4, 5}));
-    EXPECT_EQ(first->iter_count, 0);
-    list_iterate_del(&first, [](void *, int, void *, void *) { return 1; }, nullptr, nullptr);
-    EXPECT_EQ(first, nullptr);
-}
+    ASSERT_EQ(first->iter_count, 0) << "the count handed on to the new first link";
 
-TEST(List, PositionsCountMarkedAndNullLinks)
-{
-    List l({1, 2, -1, 3});
-    EXPECT_EQ(list_length(first), 4);
+    refill({1, 2, -1, 3});
     list_iter_set(first);
     list_del_link(&values[2], &first);
     auto record = [](void *, int position, void *, void *) { return seen.push_back(position), 0; };
     list_iterate_del(&first, record, nullptr, nullptr);
-    EXPECT_EQ(seen, (std::vector<int>{0, 3}));
+    EXPECT_EQ(seen, (std::vector<int>{0, 3})) << "marked and null links count";
     list_iter_clear(&first);
     list_iter_clear(&first);
-    EXPECT_EQ(first->iter_count, 0) << "a clear without an iteration";
+    ASSERT_EQ(first->iter_count, 0) << "a clear without an iteration";
     EXPECT_EQ(chain(), (std::vector<int>{1, -1, 3}));
-    int count = -5;
-    void **table = list_2_table(first, &count);  // it ends before the null element
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(std::vector<void *>(table, table + 2), (std::vector<void *>{&values[1], nullptr}));
-    free(table);
     int equal_one = 1;
     EXPECT_EQ(list_del_link(&equal_one, &first), 0) << "an equal element, not the same";
-}
 
-TEST(List, InsertPlacementsAndAllocationFailures)
-{
-    static int answer;
-    List l({});
-    // An empty list asks nothing, so it needs no callback; a list with links
-    // does.
+    // An empty list asks nothing, so it needs no callback; others do.
+    refill({});
     ASSERT_NE(list_insert(&values[5], &first, nullptr), nullptr);
     EXPECT_EQ(list_insert(&values[6], &first, nullptr), nullptr);
+    static int answer;
     for (auto [v, a] : {std::pair{6, 1}, {7, 1}, {4, -1}, {8, 2}, {9, 0}}) {
         answer = a;
-        EXPECT_EQ(list_insert(&values[v], &first, [](void *, void *) { return answer; }) != nullptr, a != 0) << v;
+        auto fixed = [](void *, void *) { return answer; };
+        EXPECT_EQ(list_insert(&values[v], &first, fixed) != nullptr, a != 0) << v;
     }
     EXPECT_EQ(chain(), (std::vector<int>{4, 5, 7, 6, 8}));
 
@@ -116,6 +97,7 @@ TEST(List, InsertPlacementsAndAllocationFailures)
                 list_del_link(&values[v], &first);
             EXPECT_EQ(chain(), (std::vector<int>{4, 5, 7, 6, 8}));
         });
+    refill({});
 }
 
 }  // namespace
