@@ -47,10 +47,11 @@ TEST(Array, CountsWalksMatchesCopiesAndFailedAllocations)
 
     Filled abc({1, 2, 3}), acb({1, 3, 2}), ab({1, 2}), empty({}), emptied({4}), copy({});
     ArrayDeleteElement(&emptied, num(4));
-    const std::tuple<Array *, Array *, int> pairs[] = {
-        {nullptr, nullptr, 1}, {&empty, &emptied, 1}, {&empty, nullptr, 0}, {&abc, &acb, 0}, {&abc, &ab, 0}};
-    for (auto [x, y, match] : pairs)
-        EXPECT_EQ(ArraysMatch(x, y), match) << x << " " << y;
+    const std::tuple<const char *, Array *, Array *, int> pairs[] = {
+        {"nulls", nullptr, nullptr, 1}, {"empties", &empty, &emptied, 1}, {"empty, null", &empty, nullptr, 0},
+        {"another order", &abc, &acb, 0}, {"a longer one", &abc, &ab, 0}};
+    for (auto [name, x, y, match] : pairs)
+        EXPECT_EQ(ArraysMatch(x, y), match) << name;
     ASSERT_EQ(ArrayDup(&acb, &copy), &copy);
     EXPECT_EQ(copy.slots(4), (Values{1, 3, 2, 0}));
 

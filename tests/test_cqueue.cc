@@ -26,8 +26,7 @@ TEST(CqueueTest, ItemsSizesWithdrawalsAndNoMemory)
     EXPECT_EQ(ztcq_init(&q, 0, 1), ZTCQ_OK) << "slots of no bytes, for items of no bytes";
     ztcq_destroy(&q);
     ASSERT_EQ(ztcq_init(&q, 5, 4), ZTCQ_OK);
-    // Four items in three places: the oldest goes. The withdrawal steps back
-    // from slot 0 to the last one.
+    // Four items in three places: the oldest goes; a withdrawal at slot 0 wraps.
     for (const char *item : {"1", "2", "3", "4"})
         put(&q, item);
     EXPECT_EQ(ztcq_get_size(&q), 3);

@@ -1,4 +1,4 @@
-// The balanced tree on int items: shapes, compare calls, dumps, no memory.
+// The balanced tree on int items: shapes, compare calls, dumps, no memory, joins.
 #include <stdlib.h>
 
 #include "failalloc.h"
@@ -38,7 +38,7 @@ std::string shape(const zt_tree_node *t)
 }
 
 // What zt_tree_dump writes, one item a line.
-std::string dump(zt_tree_node *root, int order, int indent = 0)
+std::string dump(zt_tree_node *root, int order, int indent)
 {
     auto print = [](const zt_tree_node *n, FILE *out) { return fprintf(out, "%ld\n", long(value_of(n))); };
     return zt_test::stderr_of([&] { zt_tree_dump(root, print, order, stderr, indent); });
@@ -49,7 +49,7 @@ void destroy(zt_tree_node *root)
     zt_tree_iter(root, [](zt_tree_node *node, void *) { return free(node), 0; }, ZT_TREE_POSTORDER, nullptr);
 }
 
-TEST(TreeTest, ShapesWalksDumpsNoMemoryAndJoins)
+TEST(TreeTest, ShapesComparesDumpsNoMemoryAndJoins)
 {
     zt_tree_node *root = build({1, 2, 3, 4});
     // compare sees each node of the path once; the shape checks the counts.
