@@ -1,5 +1,4 @@
-// The circular queue: bad arguments, lengths at the slot size, a full queue
-// giving up its oldest item, withdrawals, reset, set-up without memory.
+// The circular queue: item sizes, a full queue giving up its oldest, withdrawals, no memory.
 #include <string.h>
 
 #include "failalloc.h"
@@ -33,7 +32,9 @@ TEST(CqueueTest, ItemsSizesWithdrawalsAndNoMemory)
     EXPECT_EQ(ztcq_cancel(&q), ZTCQ_OK);
     put(&q, "5");
     EXPECT_EQ(ztcq_peek(&q, &slot), ZTCQ_OK);
-    for (const char *item : {"2", "3", "5", "<3>"})
+    EXPECT_EQ(ztcq_dequeue(&q, &slot), ZTCQ_OK);
+    EXPECT_EQ(*static_cast<char *>(slot->data), '2') << "peeked at, then taken";
+    for (const char *item : {"3", "5", "<3>"})
         EXPECT_EQ(take(&q), item);
     EXPECT_EQ(put(&q, "abcdef"), ZTCQ_TOO_LONG);
     EXPECT_EQ(put(&q, "abcde"), ZTCQ_OK);

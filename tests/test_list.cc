@@ -37,7 +37,6 @@ std::vector<int> chain()
 
 TEST(List, IterationsPositionsPlacementsAndAllocationFailures)
 {
-    // Changes during iterations are marks until the outermost ends.
     refill({1, 2, 3, 4});
     auto visit = [](void *elem, int position, void *) {
         seen.push_back(value_of(elem) * 10 + position);
@@ -69,6 +68,9 @@ TEST(List, IterationsPositionsPlacementsAndAllocationFailures)
     list_iter_clear(&first);
     ASSERT_EQ(first->iter_count, 0) << "a clear without an iteration";
     EXPECT_EQ(chain(), (std::vector<int>{1, -1, 3}));
+    EXPECT_EQ(list_find_link(nullptr, first), first->next) << "the link of the null element";
+    auto same_pointer = [](const void *key, void *e) { return key == e ? 0 : 1; };
+    EXPECT_EQ(list_find_element(&values[3], first, same_pointer), &values[3]) << "past the null element";
     int equal_one = 1;
     EXPECT_EQ(list_del_link(&equal_one, &first), 0) << "an equal element, not the same";
 

@@ -37,7 +37,6 @@ std::string shape(const zt_tree_node *t)
     return "(" + shape(t->left) + std::to_string(value_of(t)) + shape(t->right) + ")";
 }
 
-// What zt_tree_dump writes, one item a line.
 std::string dump(zt_tree_node *root, int order, int indent)
 {
     auto print = [](const zt_tree_node *n, FILE *out) { return fprintf(out, "%ld\n", long(value_of(n))); };
@@ -62,7 +61,6 @@ TEST(TreeTest, ShapesComparesDumpsNoMemoryAndJoins)
     EXPECT_EQ(compared, (Items{1, 2, 3, 4, 1, 2, 3, 4, 5}));
     EXPECT_EQ(shape(root), "(.1(.2(.3(.4.))))");
     root = zt_tree_balance(root);
-    EXPECT_EQ(shape(root), "(((.1.)2.)3(.4.))");
     EXPECT_EQ(dump(root, ZT_TREE_PREORDER, 2), "  3\n   2\n    1\n   4\n");
     root = zt_tree_delete(root, compare, item(3));  // the successor takes its place
     EXPECT_EQ(shape(root), "(((.1.)2.)4.)");
