@@ -84,17 +84,8 @@ std::string address_of(const struct sockaddr &field)
     return inet_ntoa(reinterpret_cast<const struct sockaddr_in &>(field).sin_addr);
 }
 
-// The route look-up reads the kernel's table text; the driver's own is a
-// tmpfs over its /proc/PID/net, in a mount namespace of its own.
-bool route_table_ready()
-{
-    static const bool ready = [] {
-        const std::string net = "/proc/" + std::to_string(getpid()) + "/net";
-        return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-               mount("crossabi-routes", net.c_str(), "tmpfs", 0, nullptr) == 0;
-    }();
-    return ready;
-}
+// Whether the route look-up reads a table text of the driver's own (see main).
+bool own_table;
 
 std::string run(const std::string &op, const Args &a)
 {
@@ -186,14 +177,13 @@ std::string run(const std::string &op, const Args &a)
                                    : zt_buildstr(nullptr, f, s2));
     }
     if (op == "table") {  // the text of the kernel's routing table
-        FILE *table = route_table_ready() ? fopen("/proc/net/route", "we") : nullptr;
-        const bool written = table && fputs(s0, table) >= 0;
-        return table && fclose(table) == 0 && written ? "set" : "not written (needs root and a mount namespace)";
+        std::ofstream table(own_table ? "/proc/net/route" : "");
+        return table << s0 << std::flush ? "set" : "not written (needs root and a mount namespace)";
     }
     if (op == "route") {
         struct rtentry out = {};
         const uint32_t dest = htonl(a.n(0));
-        if (!route_table_ready() || !route(dest, 0, &out))
+        if (!own_table || !route(dest, 0, &out))
             return "none";
         return std::string(out.rt_dev) + " " + address_of(out.rt_dst) + "/" + address_of(out.rt_genmask) + " via " +
                address_of(out.rt_gateway) + " " + taken(zt_buildstr(nullptr, "%04x", out.rt_flags)) + " trusted " +
@@ -212,6 +202,11 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s [--quick] CORPUS\n", argv[0]);
         return 2;
     }
+    // The route look-up reads the kernel's table text; the driver's own is a
+    // tmpfs over its /proc/PID/net, in a mount namespace of its own.
+    const std::string net = "/proc/" + std::to_string(getpid()) + "/net";
+    own_table = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                mount("crossabi-routes", net.c_str(), "tmpfs", 0, nullptr) == 0;
     for (std::string line; std::getline(corpus, line);) {
         if (line.empty() || line[0] == '#')
             continue;
