@@ -55,10 +55,10 @@ TEST(Atob, DecodingFollowsControlLettersAndCarriesTheGroupFromCallToCall)
 {
     for (auto [text, result, bytes, phase] :
          std::initializer_list<std::tuple<const char *, int, std::string, int>>{
-             {"6BCDc", 5, "abc", 0}, {"6\tB\nC D\n", 0, "abc", 0}, {"1Bc", 3, "a", 2}, {"5BCc", 4, "ab", 3},
+             {"6BCDc", 5, "abc", 0}, {"6\tB\nC D\n", 0, "abc", 0}, {"5BCc", 4, "ab", 3},
+             {"1Bc", 3, "a", 2},            // "c" leaves the group pending
              {"6BCd", -1, "", 3},           // the run aborts: this call's bytes are dropped
              {"6BeC", 0, "a", 1},           // "e" restarts the group: C starts a new one
-             {"6Bc", 3, "a", 2},            // "c" leaves the group pending
              {"6BCDcdXY", 5, "abc", 0},     // nothing after "c" is looked at
              {"6B\rCD", 0, "a\xec" "b", 1},  // a carriage return is data
              {"!\xc8\xc8\xc8", 0, "\xa7\xa7\xa7", 0}}) {  // outside the alphabet: code - 33 mod 256

@@ -67,129 +67,106 @@ std::string taken(char *text)
     return out;
 }
 
-// A digest of the bucket indexes of the 32-bit hash values, from the lowest
-// up in steps of step.
-std::string sweep(int count, uint32_t step)
-{
-    uint64_t digest = 14695981039346656037u;
-    for (uint64_t value = 0; value <= UINT32_MAX; value += step) {
-        const int hash = static_cast<int32_t>(static_cast<uint32_t>(value) ^ 0x80000000u);
-        digest = (digest ^ static_cast<uint32_t>(hash_mult_func(hash, count, nullptr))) * 1099511628211u;
-    }
-    return taken(zt_buildstr(nullptr, "digest %016llx", static_cast<unsigned long long>(digest)));
-}
-
-std::string address_of(const struct sockaddr &field)
-{
-    return inet_ntoa(reinterpret_cast<const struct sockaddr_in &>(field).sin_addr);
-}
-
 // Whether the route look-up reads a table text of the driver's own (see main).
 bool own_table;
 
-std::string run(const std::string &op, const Args &a)
+// Prints the result of one case.
+void run(const std::string &op, const Args &a)
 {
-    using std::to_string;
     const char *s0 = a.s(0).c_str(), *s1 = a.s(1).c_str();
-    if (op == "mult")
-        return to_string(hash_mult_func(a.i(0), a.i(1), nullptr));
-    if (op == "sweep")
-        return sweep(a.i(0), std::max<uint32_t>(a.n(1), 1));
-    if (op == "atoi")
-        return to_string(hash_atoi(s0));
-    if (op == "ip2str")
-        return taken(ip2str(a.n(0), a.n(1)));
-    if (op == "dump")
-        return shown(DumpBufAsStr(s1, static_cast<int>(a.s(1).size()), static_cast<uint8_t>(a.n(0))));
-    if (op == "pattern")
-        return to_string(MatchPattern(s0, s1));
-    if (op == "valid")  // text, maximum length, mask, allowed characters
-        return to_string(IsValidStr(s0, a.i(1), static_cast<uint8_t>(a.n(2)), a.s(3).c_str(), nullptr));
-    if (op == "tags") {  // the tag character, the text
+    if (op == "mult") {
+        printf("%d", hash_mult_func(a.i(0), a.i(1), nullptr));
+    } else if (op == "sweep") {  // a digest of the indexes of the hash values, lowest up, in steps
+        uint64_t digest = 14695981039346656037u;
+        for (uint64_t value = 0; value <= UINT32_MAX; value += std::max<uint32_t>(a.n(1), 1)) {
+            const int hash = static_cast<int32_t>(static_cast<uint32_t>(value) ^ 0x80000000u);
+            digest = (digest ^ static_cast<uint32_t>(hash_mult_func(hash, a.i(0), nullptr))) * 1099511628211u;
+        }
+        printf("digest %016llx", static_cast<unsigned long long>(digest));
+    } else if (op == "atoi") {
+        printf("%d", hash_atoi(s0));
+    } else if (op == "ip2str") {
+        printf("%s", taken(ip2str(a.n(0), a.n(1))).c_str());
+    } else if (op == "dump") {
+        const char *text = DumpBufAsStr(s1, static_cast<int>(a.s(1).size()), static_cast<uint8_t>(a.n(0)));
+        printf("%s", shown(text).c_str());
+    } else if (op == "pattern") {
+        printf("%d", MatchPattern(s0, s1));
+    } else if (op == "valid") {  // text, maximum length, mask, allowed characters
+        printf("%d", IsValidStr(s0, a.i(1), static_cast<uint8_t>(a.n(2)), a.s(3).c_str(), nullptr));
+    } else if (op == "tags") {  // the tag character, the text
         const TagEntry tags[] = {{'a', "alpha"}, {'b', nullptr}, {'c', ""}, {0, nullptr}};
-        return taken(TagReplace(s1, s0[0], tags));
-    }
-    if (op == "parse_ip") {
+        printf("%s", taken(TagReplace(s1, s0[0], tags)).c_str());
+    } else if (op == "parse_ip") {
         uint32_t addr = 0, mask = 0;
         const int result = parse_ip(s0, &addr, &mask);
-        return taken(zt_buildstr(nullptr, "%d %08x %08x", result, addr, mask));
-    }
-    if (op == "sockaddr") {  // address, port
+        printf("%d %08x %08x", result, addr, mask);
+    } else if (op == "sockaddr") {  // address, port
         const sockaddr_in sa = {0, htons(static_cast<uint16_t>(a.n(1))), {htonl(a.n(0))}, {}};
-        return taken(FormatSockaddr(&sa));
-    }
-    if (op == "encode") {
+        printf("%s", taken(FormatSockaddr(&sa)).c_str());
+    } else if (op == "encode") {
         std::string buf = a.s(0);
         buf.resize(4 * (buf.size() / 3 + 1) + 2);
         const int length = atobEncode(buf.data(), static_cast<int>(a.s(0).size()), '.');
-        return to_string(length) + " " + shown(buf.c_str());
-    }
-    if (op == "decode") {  // one call per argument
+        printf("%d %s", length, shown(buf.c_str()).c_str());
+    } else if (op == "decode") {  // one call per argument
         ATOB_State state = ATOB_Init;
-        std::string out;
         for (std::string piece : a) {
             int length = static_cast<int>(piece.size());
             const int result = atobDecode(&state, piece.data(), &length);
-            out += to_string(result) + " " + shown(piece.data(), static_cast<size_t>(length)) + "; ";
+            printf("%d %s; ", result, shown(piece.data(), static_cast<size_t>(length)).c_str());
         }
-        return out + "phase " + to_string(state.phase) + " pack " + to_string(state.pack);
-    }
-    if (op == "tokens") {
+        printf("phase %d pack %d", state.phase, state.pack);
+    } else if (op == "tokens") {
         int count = -1;
         char **tokens = zt_str2tokens(s0, &count);
-        std::string out = to_string(count);
-        for (int i = 0; tokens && tokens[i]; i++)
-            out += " [" + shown(tokens[i]) + "]";
+        printf("%d", count);
+        for (char **token = tokens; token && *token; token++)
+            printf(" [%s]", shown(*token).c_str());
         zt_tokens_free(tokens);
-        return out;
-    }
-    if (op == "words") {  // the delimiters, the text
-        std::string out;
+    } else if (op == "words") {  // the delimiters, the text
         for (char *cursor = const_cast<char *>(s1); cursor;)
-            out += "[" + taken(GetWord(&cursor, s0)) + "]";
-        return out + " [" + shown(firstword(s1)) + "] [" + shown(nextword(s1)) + "]";
-    }
-    if (op == "range") {
+            printf("[%s]", taken(GetWord(&cursor, s0)).c_str());
+        printf(" [%s] [%s]", shown(firstword(s1)).c_str(), shown(nextword(s1)).c_str());
+    } else if (op == "range") {
         Array numbers = {};
         ParseNumRange(s0, &numbers);
-        std::string out = to_string(numbers.count) + ":";
+        printf("%u:", numbers.count);
         for (uint32_t i = 0; i < numbers.count; i++)
-            out += " " + to_string(reinterpret_cast<intptr_t>(numbers.elems[i]));
+            printf(" %d", static_cast<int>(reinterpret_cast<intptr_t>(numbers.elems[i])));
         ArrayDelete(&numbers);
-        return out;
-    }
-    if (op == "sig") {  // data, nocase, then the signatures (each given its length byte)
+    } else if (op == "sig") {  // data, nocase, then the signatures (each given its length byte)
         std::vector<std::string> owned(a.begin() + std::min<size_t>(a.size(), 2), a.end());
         Array sigs = {};
         for (std::string &sig : owned)
             ArrayPush(&sigs, sig.insert(0, 1, static_cast<char>(sig.size())).data());
-        const int result = CheckSig(s0, static_cast<uint32_t>(a.s(0).size()), &sigs, a.i(1));
+        printf("%d", CheckSig(s0, static_cast<uint32_t>(a.s(0).size()), &sigs, a.i(1)));
         ArrayDelete(&sigs);
-        return to_string(result);
-    }
-    if (op == "format") {  // a format, the kind of its one argument (d, l, u, f, s), the argument
-        const char kind = a.s(1)[0];
-        const char *f = s0, *s2 = a.s(2).c_str();
-        return taken(kind == 'd'   ? zt_buildstr(nullptr, f, a.i(2))
-                     : kind == 'l' ? zt_buildstr(nullptr, f, static_cast<long>(a.i(2)))
-                     : kind == 'u' ? zt_buildstr(nullptr, f, a.n(2))
-                     : kind == 'f' ? zt_buildstr(nullptr, f, strtod(s2, nullptr))
-                                   : zt_buildstr(nullptr, f, s2));
-    }
-    if (op == "table") {  // the text of the kernel's routing table
+    } else if (op == "format") {  // a format, the kind of its one argument (d, l, u, f, s), the argument
+        const char kind = a.s(1)[0], *f = s0, *s2 = a.s(2).c_str();
+        printf("%s", taken(kind == 'd'   ? zt_buildstr(nullptr, f, a.i(2))
+                           : kind == 'l' ? zt_buildstr(nullptr, f, static_cast<long>(a.i(2)))
+                           : kind == 'u' ? zt_buildstr(nullptr, f, a.n(2))
+                           : kind == 'f' ? zt_buildstr(nullptr, f, strtod(s2, nullptr))
+                                         : zt_buildstr(nullptr, f, s2)).c_str());
+    } else if (op == "table") {  // the text of the kernel's routing table
         std::ofstream table(own_table ? "/proc/net/route" : "");
-        return table << s0 << std::flush ? "set" : "not written (needs root and a mount namespace)";
-    }
-    if (op == "route") {
+        printf("%s", table << s0 << std::flush ? "set" : "not written (needs root and a mount namespace)");
+    } else if (op == "route") {
+        auto at = [](const sockaddr &f) {
+            return std::string(inet_ntoa(reinterpret_cast<const sockaddr_in &>(f).sin_addr));
+        };
         struct rtentry out = {};
         const uint32_t dest = htonl(a.n(0));
-        if (!own_table || !route(dest, 0, &out))
-            return "none";
-        return std::string(out.rt_dev) + " " + address_of(out.rt_dst) + "/" + address_of(out.rt_genmask) + " via " +
-               address_of(out.rt_gateway) + " " + taken(zt_buildstr(nullptr, "%04x", out.rt_flags)) + " trusted " +
-               to_string(is_on_trusted_net(dest));
+        if (own_table && route(dest, 0, &out))
+            printf("%s %s/%s via %s %04x trusted %d", out.rt_dev, at(out.rt_dst).c_str(),
+                   at(out.rt_genmask).c_str(), at(out.rt_gateway).c_str(), out.rt_flags,
+                   is_on_trusted_net(dest));
+        else
+            printf("none");
+    } else {
+        printf("unknown operation");
     }
-    return "unknown operation";
 }
 
 }  // namespace
@@ -205,8 +182,8 @@ int main(int argc, char **argv)
     // The route look-up reads the kernel's table text; the driver's own is a
     // tmpfs over its /proc/PID/net, in a mount namespace of its own.
     const std::string net = "/proc/" + std::to_string(getpid()) + "/net";
-    own_table = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                mount("crossabi-routes", net.c_str(), "tmpfs", 0, nullptr) == 0;
+    own_table = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    own_table = own_table && mount("crossabi-routes", net.c_str(), "tmpfs", 0, nullptr) == 0;
     for (std::string line; std::getline(corpus, line);) {
         if (line.empty() || line[0] == '#')
             continue;
@@ -217,8 +194,12 @@ int main(int argc, char **argv)
         }
         const std::string op = fields[0];
         fields.erase(fields.begin());
-        const std::string result = quick && op == "sweep" ? "skipped (--quick)" : run(op, fields);
-        printf("%s => %s\n", shown(line.c_str()).c_str(), result.c_str());
+        printf("%s => ", shown(line.c_str()).c_str());
+        if (quick && op == "sweep")
+            printf("skipped (--quick)");
+        else
+            run(op, fields);
+        printf("\n");
     }
     return 0;
 }
