@@ -49,10 +49,9 @@ bdir=$work/build
 # The test programs that exercise each family; others run them all.
 tests_of() {
     case $1 in
-    array|atob|confine|cqueue|dump|files|hash|io|msgqueue|netif|restart|sockbuf|tree)
+    array|atob|confine|cqueue|dump|files|hash|io|msgqueue|netif|restart|sockbuf|str|tree)
         echo "test_$1" ;;
     list) echo "test_list test_hash" ;;
-    str) echo "test_str test_addrtext" ;;
     ztuds_daemon) echo "test_daemon" ;;
     ztsvc) echo "test_ztsvc test_daemon test_restart" ;;
     module) echo "tcl_load" ;;
