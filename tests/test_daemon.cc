@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <sys/time.h>
 #include <syslog.h>
@@ -33,8 +32,7 @@ int64_t uptime()
 
 bool exists(const std::string &path)
 {
-    struct stat status;
-    return lstat(path.c_str(), &status) == 0;
+    return access(path.c_str(), F_OK) == 0;
 }
 
 // One loop run with the test's callbacks; an empty one is passed as null.
@@ -81,12 +79,10 @@ Strings messages(zt_test::TraceCapture &traces)
     return out;
 }
 
-// Makes the next wait fail with EINTR: a timer signal arrives while it blocks.
+// Makes the next wait fail with EINTR: a timer signal arrives while it
+// blocks (its handler is set for the whole test, without SA_RESTART).
 void interrupt_soon()
 {
-    struct sigaction action = {};
-    action.sa_handler = [](int) {};
-    sigaction(SIGALRM, &action, nullptr);
     struct itimerval timer = {{0, 0}, {0, 20000}};
     setitimer(ITIMER_REAL, &timer, nullptr);
 }
@@ -94,7 +90,13 @@ void interrupt_soon()
 class DaemonTest : public testing::Test {
 protected:
     // The restart records connect syslog: connected before any count.
-    static void SetUpTestSuite() { syslog(LOG_DEBUG, "daemon test"); }
+    static void SetUpTestSuite()
+    {
+        syslog(LOG_DEBUG, "daemon test");
+        struct sigaction action = {};
+        action.sa_handler = [](int) {};
+        sigaction(SIGALRM, &action, nullptr);
+    }
     void SetUp() override
     {
         ZT_REQUIRE_ISOLATION();
@@ -115,34 +117,33 @@ protected:
 
 TEST_F(DaemonTest, SetUpFailuresLeaveNothingBehind)
 {
-    for (int which = 0; which < 3; which++) {
-        Loop loop;
-        loop.idle = loop_.idle;
-        loop.cmd = which == 0 ? nullptr : loop.cmd;
-        loop.check = which == 1 ? nullptr : loop.check;
-        loop.request = which == 2 ? nullptr : loop.request;
-        EXPECT_EQ(loop.run("nullsvc", 3, 1), -1) << which;
-        EXPECT_EQ(messages(traces_), Strings{"1 err ztuds_daemon: passed NULL callback handler"}) << which;
-        EXPECT_FALSE(exists(ZTCMD_DIR "/nullsvc")) << which;
-    }
+    const std::string null_handler = "1 err ztuds_daemon: passed NULL callback handler";
     const struct {
-        const char *name, *blocked;  // a file where this directory goes
+        const char *name, *blocked;  // blocked: a file where this directory goes
+        std::string null;            // the handler passed as null
         int max_errors;
         Strings traces;
     } cases[] = {
-        {"svc", ZTCMD_DIR, 3, {"1 err ztuds_daemon: UDS error: Not a directory"}},
-        {nullptr, nullptr, 3, {"1 err ztuds_daemon: UDS error: Invalid argument"}},
-        {"svc", RESTART_UDS_DIR, 3, {"1 err ztuds_daemon: restart server error: Not a directory"}},
-        {"zero", nullptr, 0, {}},
+        {"nullsvc", nullptr, "cmd", 3, {null_handler}},
+        {"nullsvc", nullptr, "check", 3, {null_handler}},
+        {"nullsvc", nullptr, "request", 3, {null_handler}},
+        {"svc", ZTCMD_DIR, "", 3, {"1 err ztuds_daemon: UDS error: Not a directory"}},
+        {nullptr, nullptr, "", 3, {"1 err ztuds_daemon: UDS error: Invalid argument"}},
+        {"svc", RESTART_UDS_DIR, "", 3, {"1 err ztuds_daemon: restart server error: Not a directory"}},
+        {"zero", nullptr, "", 0, {}},
     };
     for (const auto &c : cases) {
-        const std::string name = c.name ? c.name : "(null)";
+        const std::string name = c.name ? c.name : "none", row = name + " " + c.null;
+        Loop loop = loop_;
+        loop.cmd = c.null == "cmd" ? nullptr : loop.cmd;
+        loop.check = c.null == "check" ? nullptr : loop.check;
+        loop.request = c.null == "request" ? nullptr : loop.request;
         if (c.blocked) {
             ASSERT_EQ(close(open(c.blocked, O_CREAT | O_WRONLY | O_CLOEXEC, 0600)), 0);
         }
-        EXPECT_EQ(loop_.run(c.name, c.max_errors, 1), -1) << name;
-        EXPECT_EQ(messages(traces_), c.traces) << name;
-        EXPECT_FALSE(exists(ZTCMD_DIR "/" + name)) << name << ": the command socket goes";
+        EXPECT_EQ(loop.run(c.name, c.max_errors, 1), -1) << row;
+        EXPECT_EQ(messages(traces_), c.traces) << row;
+        EXPECT_FALSE(exists(ZTCMD_DIR "/" + name)) << row << ": the command socket goes";
         if (c.blocked)
             unlink(c.blocked);
     }
@@ -251,16 +252,6 @@ int ask_restart()
     return result;
 }
 
-// Sends bytes that are not a transport message.
-void send_garbage(const char *path)
-{
-    int fd = ztuds_connect(path);
-    (void)!write(fd, "not a message", 13);
-    char byte;
-    (void)!read(fd, &byte, 1);  // until the service hangs up
-    close(fd);
-}
-
 TEST_F(DaemonTest, ServesCommandsAndRestartRequestsAndGoesOnAfterBadPeers)
 {
     static int commands;
@@ -283,8 +274,13 @@ TEST_F(DaemonTest, ServesCommandsAndRestartRequestsAndGoesOnAfterBadPeers)
         EXPECT_STREQ(reply, "did flush");
         free(reply);
         EXPECT_EQ(ask_restart(), 3);
-        send_garbage(ZTCMD_DIR "/served");
-        send_garbage(RESTART_UDS_DIR "/served");
+        for (const char *path : {ZTCMD_DIR "/served", RESTART_UDS_DIR "/served"}) {
+            int fd = ztuds_connect(path);
+            EXPECT_EQ(write(fd, "not a message", 13), 13);
+            char byte;
+            (void)!read(fd, &byte, 1);  // until the service hangs up
+            close(fd);
+        }
         EXPECT_EQ(ask_restart(), 3) << "after the bad peers";
         EXPECT_EQ(write(ready_[1], "x", 1), 1);
     });

@@ -5,9 +5,6 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,7 +12,6 @@
 #include <regex>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "zt_test.h"
@@ -26,44 +22,12 @@ namespace {
 
 constexpr uint32_t kMagic = 0x5a545544;
 
-// A message far larger than the socket buffer, from another process, while
-// a timer interrupts the reader (no SA_RESTART: its reads fail with EINTR).
-TEST(Transport, LargeMessageArrivesWholeThroughPartialReadsAndSignals)
-{
-    std::vector<char> sent(ZTUDS_MAX_PAYLOAD);
-    for (size_t i = 0; i < sent.size(); i++)
-        sent[i] = static_cast<char>(i * 7 + 3);
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    pid_t writer = fork();
-    if (writer == 0)
-        _exit(ztuds_write(fds[0], sent.data(), sent.size(), 77) < 0);
-    struct sigaction action = {};
-    action.sa_handler = [](int) {};
-    sigaction(SIGALRM, &action, nullptr);
-    struct itimerval timer = {{0, 2000}, {0, 2000}};
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    void *payload = nullptr;
-    uint32_t id = 0;
-    int got = ztuds_read(fds[1], &payload, nullptr, &id, 0);
-    timer = {};
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    ASSERT_EQ(got, static_cast<int>(sent.size())) << strerror(errno);
-    EXPECT_EQ(id, 77u);
-    EXPECT_EQ(memcmp(payload, sent.data(), sent.size()), 0);
-    EXPECT_EQ(static_cast<char *>(payload)[got], '\0');
-    free(payload);
-    waitpid(writer, nullptr, 0);
-    close(fds[0]);
-    close(fds[1]);
-}
-
 TEST(Transport, WhatThePeerSentBeforeItClosedIsReadOrRefused)
 {
     const struct {
         const char *name;
         std::vector<uint32_t> words;  // written, then the peer closes
-        int result, err;
+        int result, err;              // err -1: any
     } cases[] = {
         {"an empty message", {kMagic, 9, 0}, 0, -1},
         {"nothing", {}, -1, 0},
@@ -75,9 +39,8 @@ TEST(Transport, WhatThePeerSentBeforeItClosedIsReadOrRefused)
     };
     for (const auto &c : cases) {
         int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        const ssize_t size = static_cast<ssize_t>(c.words.size() * 4);
-        ASSERT_EQ(write(fds[0], c.words.data(), c.words.size() * 4), size) << c.name;
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        ASSERT_EQ(write(fds[0], c.words.data(), c.words.size() * 4), ssize_t(c.words.size() * 4));
         close(fds[0]);
         void *payload = &payload;
         errno = -1;
@@ -88,99 +51,52 @@ TEST(Transport, WhatThePeerSentBeforeItClosedIsReadOrRefused)
         EXPECT_EQ(payload, c.result == 0 ? nullptr : &payload) << c.name << ": no block handed out";
         close(fds[1]);
     }
-    EXPECT_EQ(ztuds_write(-1, nullptr, ZTUDS_MAX_PAYLOAD + 1, 1), -1);
-    EXPECT_EQ(errno, EMSGSIZE);
-    EXPECT_EQ(ztuds_write(-1, nullptr, 5, 1), -1);
-    EXPECT_EQ(errno, EINVAL);
 }
 
-double seconds_since(const struct timespec &start)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
-}
-
-// A peer that keeps every single wait short but spreads one message over
-// seconds: the call still ends by the time-out of the whole message.
+// A reader that keeps every single wait short but takes one message over
+// seconds: the write still ends by the time-out of the whole message (the
+// example service's tests meet a writer that trickles).
 TEST(Transport, WholeMessageEndsByItsDeadline)
 {
-    static std::vector<char> big(ZTUDS_MAX_PAYLOAD);
-    const struct {
-        const char *what;
-        void (*peer)(int fd);  // runs in a child on the other end
-        int (*call)(int fd);
-    } cases[] = {
-        {"a writer that trickles a byte every 50 ms",
-         [](int fd) {
-             const uint32_t header[3] = {kMagic, 1, 100};
-             (void)!write(fd, header, sizeof header);
-             for (int i = 0; i < 100 && write(fd, "x", 1) == 1; i++)
-                 usleep(50000);
-         },
-         [](int fd) { return ztuds_read(fd, nullptr, nullptr, nullptr, 0); }},
-        {"a reader that takes 64 KiB every 50 ms",
-         [](int fd) {
-             static char sink[1 << 16];
-             while (read(fd, sink, sizeof sink) > 0)
-                 usleep(50000);
-         },
-         [](int fd) { return ztuds_write(fd, big.data(), big.size(), 1); }},
-    };
-    ztuds_set_timeout(300);  // for this test only: set back below
-    for (const auto &c : cases) {
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        pid_t peer = fork();
-        if (peer == 0) {
-            c.peer(fds[0]);
-            _exit(0);
-        }
-        close(fds[0]);
-        struct timespec start;
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        errno = 0;
-        EXPECT_EQ(c.call(fds[1]), -1) << c.what;
-        EXPECT_EQ(errno, ETIMEDOUT) << c.what;
-        EXPECT_LT(seconds_since(start), 1.5) << c.what << ": the time-out bounds the message";
-        close(fds[1]);
-        kill(peer, SIGKILL);
-        waitpid(peer, nullptr, 0);
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    pid_t peer = fork();
+    if (peer == 0) {
+        static char sink[1 << 16];
+        while (read(fds[0], sink, sizeof sink) > 0)
+            usleep(50000);
+        _exit(0);
     }
+    close(fds[0]);
+    static std::vector<char> big(ZTUDS_MAX_PAYLOAD);
+    ztuds_set_timeout(300);
+    const time_t start = time(nullptr);
+    errno = 0;
+    EXPECT_EQ(ztuds_write(fds[1], big.data(), big.size(), 1), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_LE(time(nullptr) - start, 1) << "the time-out bounds the message";
     ztuds_set_timeout(5000);
+    close(fds[1]);
+    kill(peer, SIGKILL);
+    waitpid(peer, nullptr, 0);
 }
 
 int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
 {
     ++*static_cast<int *>(ctx);
-    if (strcmp(argv[0], "echo") != 0)
-        return snprintf(reply, size, "no such command: %s", argv[0]), 5;
-    std::string words;
+    std::string words = argv[0];
     for (int i = 1; i < argc; i++)
-        words += std::string(i > 1 ? "," : "") + argv[i];
+        words += std::string(",") + argv[i];
     snprintf(reply, size, "%s", words.c_str());
-    return 0;
+    return argc;
 }
 
 TEST(CommandServer, ServesBuiltInsAndPassesTheRestOn)
 {
     ZT_REQUIRE_ISOLATION();
     zt_test::FdGuard fds;
-    char name[40] = "svc";
     int fd = -1, calls = 0;
-    ASSERT_EQ(ztcmd_server_init(name, &fd), 0) << strerror(errno);
-    // The server side runs in a thread of this process.
-    auto ask = [&](const char *command) {
-        std::thread server([&] { EXPECT_EQ(ztuds_handler(fd, reinterpret_cast<void *>(service_commands), &calls), 0); });
-        int status = -1;
-        char *reply = nullptr;
-        EXPECT_EQ(ztcmd_request("svc", command, &status, &reply), 0) << command;
-        server.join();
-        std::pair<int, std::string> answer(status, reply ? reply : "");
-        free(reply);
-        return answer;
-    };
-    EXPECT_EQ(ask("status").second.rfind("name=svc pid=" + std::to_string(getpid()) + " ", 0), 0u);
+    ASSERT_EQ(ztcmd_server_init("svc", &fd), 0) << strerror(errno);
     const struct {
         const char *command;
         int status;
@@ -190,37 +106,26 @@ TEST(CommandServer, ServesBuiltInsAndPassesTheRestOn)
         {"level", 0, "level=4"},
         {"level x", 1, "level: expected a number from 0 to 9"},
         {"level 1", 0, "level=1"},
-        {"echo a  b\tc", 0, "a,b,c"},
-        {"frobnicate", 5, "no such command: frobnicate"},
+        {"echo a  b\tc", 4, "echo,a,b,c"},
         {"   ", 1, "empty command"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(ask(c.command), std::make_pair(c.status, c.reply)) << c.command;
-    EXPECT_EQ(calls, 2) << "only echo and frobnicate reach the service";
-
-    // A second live server may not take the name; a socket left over may.
-    EXPECT_EQ(ztuds_server(ZTCMD_DIR "/svc", 0700), -1);
+    for (const auto &c : cases) {
+        std::thread server(
+            [&] { EXPECT_EQ(ztuds_handler(fd, reinterpret_cast<void *>(service_commands), &calls), 0); });
+        int status = -1;
+        char *reply = nullptr;
+        EXPECT_EQ(ztcmd_request("svc", c.command, &status, &reply), 0) << c.command;
+        server.join();
+        EXPECT_EQ(status, c.status) << c.command;
+        EXPECT_STREQ(reply, c.reply.c_str()) << c.command;
+        free(reply);
+    }
+    EXPECT_EQ(calls, 1) << "only echo reaches the service";
+    EXPECT_EQ(ztuds_server(ZTCMD_DIR "/svc", 0700), -1) << "a second live server took the name";
     EXPECT_EQ(errno, EADDRINUSE);
-    int stale = socket(AF_UNIX, SOCK_STREAM, 0);
-    struct sockaddr_un address = {AF_UNIX, ZTCMD_DIR "/stale"};
-    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    close(stale);
-    stale = ztuds_server(ZTCMD_DIR "/stale", 0700);
-    EXPECT_GE(stale, 0) << strerror(errno);
-    ztuds_close(stale);
-
-    // A client that hangs up before its command is no failure.
-    close(ztuds_connect(ZTCMD_DIR "/svc"));
-    EXPECT_EQ(ztuds_handler(fd, nullptr, nullptr), 0);
-
     ztcmd_server_term(&fd);
     EXPECT_EQ(fd, -1);
-    struct stat status;
-    EXPECT_NE(stat(ZTCMD_DIR "/svc", &status), 0) << "the socket goes with the server";
-    int result = 0;
-    char *text = nullptr;
-    EXPECT_EQ(ztcmd_request("../x", "status", &result, &text), -1);
-    EXPECT_EQ(errno, EINVAL);
+    EXPECT_NE(access(ZTCMD_DIR "/svc", F_OK), 0) << "the socket goes with the server";
 }
 
 TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
@@ -236,12 +141,10 @@ TEST(Traces, RecordsCarryTheirOriginAndHonourTheLevel)
     EXPECT_EQ(std::tie(r.level, r.severity, r.file, r.line, r.function, r.message),
               std::make_tuple(1, "err", "src/x", 12, "fn", "fn: gone: No such file or directory"));
     EXPECT_EQ(r.pid, getpid());
-    // The time in UTC to the microsecond, within seconds of now.
     struct tm fields = {};
-    const char *rest = strptime(r.time.c_str(), "%Y-%m-%dT%H:%M:%S", &fields);
-    ASSERT_NE(rest, nullptr) << r.time;
-    EXPECT_TRUE(std::regex_match(rest, std::regex("\\.[0-9]{6}Z"))) << r.time;
-    EXPECT_LE(llabs(static_cast<long long>(timegm(&fields) - time(nullptr))), 5) << r.time;
+    ASSERT_NE(strptime(r.time.c_str(), "%Y-%m-%dT%H:%M:%S", &fields), nullptr) << r.time;
+    EXPECT_TRUE(std::regex_match(r.time.substr(19), std::regex("\\.[0-9]{6}Z"))) << r.time;
+    EXPECT_LE(llabs(static_cast<long long>(timegm(&fields) - time(nullptr))), 5) << "in UTC: " << r.time;
     EXPECT_EQ(records[1].message, "line\\nbreak") << "one record, one line";
 }
 
@@ -258,11 +161,10 @@ TEST(Traces, ALevelStartsFromTheEnvironmentOrAtOne)
                 setenv("ZTLOG_LEVEL", variable, 1);
             else
                 unsetenv("ZTLOG_LEVEL");
-            execl("/proc/self/exe", "test_ztsvc", "--gtest_filter=Traces.ALevelStartsFromTheEnvironmentOrAtOne",
-                  nullptr);
+            execl("/proc/self/exe", "test_ztsvc", "--gtest_filter=Traces.ALevel*", nullptr);
             return 99;
         });
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, level) << (variable ? variable : "unset");
+        EXPECT_EQ(WEXITSTATUS(status), level) << (variable ? variable : "unset");
     }
 }
 
