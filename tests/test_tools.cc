@@ -1,6 +1,6 @@
 // The operator tools as an operator meets them: options anywhere, one set
-// of exit statuses and messages, services' answers and their listing, and
-// the bound on a whole exchange with a service.
+// of exit statuses and messages, services' answers and their listing, the
+// bound on a whole exchange with a service, and the bash completion.
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -185,27 +185,15 @@ TEST_F(ToolsTest, QueuesAreSentToReadAndRemovedWithTheirFailuresTold)
     EXPECT_EQ(msgget(ftok(ZTMSG_DIR "a", ZTMSG_KEY_ID), 0), -1) << "the queue is still there";
 }
 
-TEST_F(ToolsTest, TimeOutsBoundTheWholeExchangeAndOnlyAWholeReplyCounts)
-{
-    spawn(drip_service, RESTART_UDS_DIR "/drip");
-    const time_t start = time(nullptr);
-    // The tool is killed after 20 s if it waits on.
-    EXPECT_EQ(tool("ztrestart", {"--timeout", "1", "drip", "request"}, 20),
-              Result(75, "", "ztrestart: service drip: no reply in time\n"));
-    EXPECT_LE(time(nullptr) - start, 3);
-    // A silent service, with a time-out beyond the transport's own wait.
-    ASSERT_GE(restart_server("silent"), 0);
-    EXPECT_EQ(tool("ztrestart", {"--timeout", "6", "silent", "request"}, 20),
-              Result(75, "", "ztrestart: service silent: no reply in time\n"));
-    spawn(short_reply_service, RESTART_UDS_DIR "/short");
-    EXPECT_EQ(tool("ztrestart", {"short", "request"}),
-              Result(75, "", "ztrestart: service short: no proper reply: Bad message\n"));
-}
-
-TEST_F(ToolsTest, ServicesAnswerAndTheListShowsEachWithItsSocketsAndQueue)
+// Services that answer, drip their reply, say nothing, answer short or are
+// gone; the time-out bounds the whole exchange, and only a whole reply
+// counts.
+TEST_F(ToolsTest, ServicesAnswerOrFailInBoundedTimeAndTheListShowsEach)
 {
     spawn(live_service, ZTCMD_DIR "/alpha");
     spawn(drip_service, RESTART_UDS_DIR "/drip");
+    spawn(short_reply_service, RESTART_UDS_DIR "/short");
+    const int silent = restart_server("silent");
     int dead = socket(AF_UNIX, SOCK_STREAM, 0);  // a socket file that nobody listens on
     struct sockaddr_un address = {AF_UNIX, RESTART_UDS_DIR "/dead"};
     ASSERT_EQ(bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
@@ -227,6 +215,13 @@ TEST_F(ToolsTest, ServicesAnswerAndTheListShowsEachWithItsSocketsAndQueue)
         {"ztcmd", {"alpha", "level", "x"}, {1, "level: expected a number from 0 to 9\n", ""}},
         {"ztrestart", {"dead", "request"},
          {69, "", "ztrestart: service dead: not listening (Connection refused)\n"}},
+        {"ztrestart", {"--timeout", "1", "drip", "request"},
+         {75, "", "ztrestart: service drip: no reply in time\n"}},
+        // A time-out beyond the transport's own wait.
+        {"ztrestart", {"--timeout", "6", "silent", "request"},
+         {75, "", "ztrestart: service silent: no reply in time\n"}},
+        {"ztrestart", {"short", "request"},
+         {75, "", "ztrestart: service short: no proper reply: Bad message\n"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(tool(c.tool, c.args), c.result) << c.tool << " " << c.args[1];
@@ -239,9 +234,28 @@ TEST_F(ToolsTest, ServicesAnswerAndTheListShowsEachWithItsSocketsAndQueue)
                   "alpha                answers   answers   " + id + std::string(11 - id.size(), ' ') + "2\n"
                   "dead                 refused   absent    -          -\n"
                   "drip                 no-reply  absent    -          -\n"
-                  "qonly                absent    absent    -          -\n",
+                  "qonly                absent    absent    -          -\n"
+                  "short                no-reply  absent    -          -\n"
+                  "silent               no-reply  absent    -          -\n",
                   ""));
-    EXPECT_LE(time(nullptr) - start, 4) << "each probe is bounded";
+    EXPECT_LE(time(nullptr) - start, 5) << "each probe is bounded";
+    close(silent);
+}
+
+TEST_F(ToolsTest, BashCompletesVerbsNamesAndOptions)
+{
+    ASSERT_EQ(mkdir(ZTMSG_DIR, 0777), 0);
+    ASSERT_EQ(mkdir(ZTMSG_DIR "q1", 0777), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"ztmsg ''", "send recv rm"}, {"ztmsg send ''", "q1 *"}, {"ztmsg --w", "--wait"},
+        {"ztrestart x ''", "check request event"}, {"ztnet role o", "optional"}, {"ztatob --d", "--decode"},
+    };
+    for (const auto &[line, offered] : cases) {
+        const std::string script = "source " ZT_COMPLETION_PATH "; COMP_WORDS=(" + line +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _zttools ${COMP_WORDS[0]};"
+                                   " echo \"${COMPREPLY[*]}\"";
+        EXPECT_EQ(zt_test::run_program({"/bin/bash", "-c", script}).out, offered + "\n") << line;
+    }
 }
 
 }  // namespace
