@@ -55,6 +55,8 @@ tests_of() {
     ztuds_daemon) echo "test_daemon" ;;
     ztsvc) echo "test_ztsvc test_daemon test_restart" ;;
     module) echo "tcl_load" ;;
+    tools) echo "test_tools" ;;
+    demo_service) echo "test_demo_service" ;;
     *) echo "" ;;
     esac
 }
