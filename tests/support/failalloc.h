@@ -15,26 +15,6 @@ void disarm();
 unsigned calls();
 bool failed();
 
-// Runs op(k, mode) for k = 1, 2, ... in each mode, until a run meets no
-// failure. op arms the allocator with arm(k, mode) right before the
-// operation under test and disarms it right after, then checks the outcome.
-// Returns the number of allocations the operation makes when nothing fails.
-template <typename Op> unsigned for_each_failure(Op op)
-{
-    unsigned total = 0;
-    for (Mode mode : {Mode::once, Mode::from_then_on}) {
-        for (unsigned k = 1;; k++) {
-            op(k, mode);
-            disarm();
-            if (!failed()) {
-                total = calls();
-                break;
-            }
-        }
-    }
-    return total;
-}
-
 // Runs op() with the k-th allocation failing, for k = 1, 2, ... in each
 // mode, until a run meets no failure; after each run, with the allocator
 // disarmed, check(failed) checks the outcome. Returns the number of
