@@ -7,12 +7,12 @@
 // has them (every x86_64 one; on i386 the processor is asked once), with the
 // same formulas as the one-group steps.
 // Its contract: zttools.h and the manual page zttools_atob(3).
-#include <cpuid.h>
 #include <emmintrin.h>
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
+#include "internal.h"
 #include "zttools.h"
 
 namespace {
@@ -36,18 +36,6 @@ typedef int32_t FourFlags __attribute__((vector_size(16)));
 // The helpers taking vector words are file-local and always inlined, so no
 // call passes one; i386's note on how such a call would is beside the point.
 #pragma GCC diagnostic ignored "-Wpsabi"
-
-#ifdef __SSE2__
-const bool kHaveSse2 = true;
-#else
-bool cpu_has_sse2()
-{
-    unsigned int eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
-}
-const bool kHaveSse2 = cpu_has_sse2();
-#endif
-#define SSE2_ONLY __attribute__((target("sse2")))
 
 }  // namespace
 
@@ -82,7 +70,7 @@ void encode_one(unsigned char *bytes, int k)
 
 // Groups 0 to groups - 1 (a multiple of four), four at a time from the
 // last; the four words are all read before their characters are written.
-SSE2_ONLY void encode_fours(unsigned char *bytes, int groups)
+ZT_SSE2 void encode_fours(unsigned char *bytes, int groups)
 {
     for (int k = groups - 4; k >= 0; k -= 4) {
         const unsigned char *at = bytes + 3 * k;
@@ -107,7 +95,7 @@ int atobEncode(char *buf, int len, char term)
         memset(bytes + len, 0, static_cast<size_t>(3 - rest));
     // Going from the last group to the first, every group is read before
     // anything is written over it.
-    const int groups = full + (rest != 0), fours = kHaveSse2 ? groups / 4 * 4 : 0;
+    const int groups = full + (rest != 0), fours = zt::kHaveSse2 ? groups / 4 * 4 : 0;
     for (int k = groups - 1; k >= fours; k--)
         encode_one(bytes, k);
     if (fours > 0)
@@ -140,7 +128,7 @@ template <typename Word> [[gnu::always_inline]] inline auto whole_group(Word cha
     return ((chars & 0x80808080) == 0) & (((chars + 0x1F1F1F1F) & 0xC0C0C0C0) == 0x40404040);
 }
 
-SSE2_ONLY bool all_lanes(FourFlags flags)
+ZT_SSE2 [[gnu::always_inline]] inline bool all_lanes(FourFlags flags)
 {
     return _mm_movemask_epi8(reinterpret_cast<__m128i>(flags)) == 0xFFFF;
 }
@@ -159,7 +147,7 @@ template <typename Word> [[gnu::always_inline]] inline Word decode_group(Word ch
 // written: each group's word but the last goes out whole, its fourth byte
 // then overwritten by the next group. (The places are kept in locals, which
 // the bytes written cannot alias.)
-SSE2_ONLY void decode_fours(unsigned char *text, int count, int &i, int &decoded, unsigned char &pack)
+ZT_SSE2 void decode_fours(unsigned char *text, int count, int &i, int &decoded, unsigned char &pack)
 {
     int at = i, out = decoded;
     unsigned char last_pack = pack;
@@ -202,7 +190,7 @@ int atobDecode(ATOB_State *state, char *buf, int *len)
         // its characters are all read before its bytes are written.
         // Only the three bytes are written, so that the text after the
         // decoded bytes keeps what it held.
-        if (kHaveSse2 && phase == 0)
+        if (zt::kHaveSse2 && phase == 0)
             decode_fours(text, count, i, decoded, pack);
         uint32_t chars;
         while (phase == 0 && i + 4 <= count && whole_group(chars = load_word(text + i))) {

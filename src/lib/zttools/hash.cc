@@ -259,25 +259,32 @@ namespace {
 
 // hash_mult_func rounds each step as double arithmetic rounds it. Where
 // every double operation is rounded to double (SSE2 arithmetic: every
-// x86_64 build), the hardware does exactly that.
+// x86_64 build, and i386 ones on a processor that has it), the hardware
+// does exactly that.
 constexpr double kMultiplier = 0.6180339887;
 
-#if __FLT_EVAL_METHOD__ == 0
-
 // The index before its range check: the signed fractional part of
-// hash * multiplier, times count, truncated toward zero.
-int mult_index(int hash, int count)
+// hash * multiplier, times count, truncated toward zero. (The product is
+// below 2^31 in magnitude, so an int holds its whole part.) An i386 build
+// would compute it in the x87 unit, which rounds to 64 bits first and, now
+// and then, rounds the same product twice: it runs this in the SSE2 unit
+// where the processor has one, and computes the same results in integers
+// where it has none.
+__attribute__((target("sse2,fpmath=sse"))) int double_index(int hash, int count)
 {
     const double product = hash * kMultiplier;
-    const double fraction = product - static_cast<double>(static_cast<int64_t>(product));
+    const double fraction = product - static_cast<double>(static_cast<int>(product));
     return static_cast<int>(fraction * count);
 }
 
-#else
+#if __FLT_EVAL_METHOD__ == 0
 
-// Elsewhere (the x87 of i386 builds, which would round to 64 bits first
-// and, now and then, round the same product twice) the same results are
-// computed in integers.
+int mult_index(int hash, int count)
+{
+    return double_index(hash, count);
+}
+
+#else
 
 // The multiplier as the 53-bit integer m of the double m * 2^-53.
 constexpr uint64_t kMultiplierBits = static_cast<uint64_t>(kMultiplier * 0x1p53);
@@ -335,7 +342,7 @@ uint32_t whole_of_scaled(uint64_t fraction, uint32_t count)
     return whole + (below >= (uint64_t{1} << kDoubleBits) - (uint32_t{1} << (dropped - 1)));
 }
 
-int mult_index(int hash, int count)
+int emulated_index(int hash, int count)
 {
     // x = hash * multiplier; its fractional part f, with the sign of x, is
     // F * 2^-53; the index is f * count, truncated toward zero.
@@ -343,6 +350,11 @@ int mult_index(int hash, int count)
     const uint64_t fraction = fraction_of_product(magnitude);
     const auto whole = static_cast<int>(whole_of_scaled(fraction, static_cast<uint32_t>(count)));
     return hash < 0 ? -whole : whole;
+}
+
+int mult_index(int hash, int count)
+{
+    return zt::kHaveSse2 ? double_index(hash, count) : emulated_index(hash, count);
 }
 
 #endif

@@ -4,6 +4,7 @@
 #ifndef ZTTOOLS_INTERNAL_H
 #define ZTTOOLS_INTERNAL_H
 
+#include <cpuid.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -119,6 +120,20 @@ private:
     SavedErrno saved_;
     bool open_;
 };
+
+// Whether the processor runs SSE2 code, which functions marked ZT_SSE2 use:
+// every x86_64 one does; an i386 one is asked once, when the library loads.
+#define ZT_SSE2 __attribute__((target("sse2")))
+#ifdef __SSE2__
+inline constexpr bool kHaveSse2 = true;
+#else
+inline bool cpu_has_sse2()
+{
+    unsigned int eax, ebx, ecx, edx;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
+}
+inline const bool kHaveSse2 = cpu_has_sse2();
+#endif
 
 // Puts link, which the caller allocated, in front of the list as list_push
 // does, holding elem. The list frees the link when it is removed, so a
