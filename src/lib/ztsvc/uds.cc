@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -200,22 +201,24 @@ int wait_ready(int fd, short events, int64_t deadline)
 }
 
 // Reads exactly size bytes by the deadline. Returns the number read before
-// an orderly end of the stream (less than size), or -1 with errno.
+// an orderly end of the stream (less than size), or -1 with errno. Never
+// blocks inside recv, where no deadline holds: it waits only when nothing
+// has arrived.
 ssize_t read_full(int fd, void *buffer, size_t size, int64_t deadline)
 {
     size_t done = 0;
     while (done < size) {
-        if (wait_ready(fd, POLLIN, deadline) < 0)
-            return -1;
-        ssize_t n = read(fd, static_cast<char *>(buffer) + done, size - done);
+        ssize_t n = recv(fd, static_cast<char *>(buffer) + done, size - done, MSG_DONTWAIT);
         if (n == 0)
             break;
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (errno == EAGAIN) {
+            if (wait_ready(fd, POLLIN, deadline) < 0)
+                return -1;
+        } else if (errno != EINTR) {
             return -1;
         }
-        done += static_cast<size_t>(n);
     }
     return static_cast<ssize_t>(done);
 }
@@ -277,21 +280,33 @@ int ztuds_read(int fd, void **payload, uint32_t *length, uint32_t *id, uint32_t 
 
 namespace {
 
-int write_full(int fd, const void *buffer, size_t size, int64_t deadline)
+// Sends the pieces by the deadline, in one call where the socket takes them
+// all. Never blocks inside sendmsg, where no deadline holds: it waits only
+// when the socket is full.
+int write_full(int fd, struct iovec *pieces, size_t count, int64_t deadline)
 {
-    size_t done = 0;
-    while (done < size) {
-        if (wait_ready(fd, POLLOUT, deadline) < 0)
-            return -1;
-        // Never blocks inside send, where no deadline holds.
-        ssize_t n = send(fd, static_cast<const char *>(buffer) + done, size - done,
-                         MSG_NOSIGNAL | MSG_DONTWAIT);
+    struct msghdr message = {};
+    message.msg_iov = pieces;
+    message.msg_iovlen = count;
+    while (message.msg_iovlen > 0) {
+        ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN)
-                continue;
-            return -1;
+            if (errno == EAGAIN) {
+                if (wait_ready(fd, POLLOUT, deadline) < 0)
+                    return -1;
+            } else if (errno != EINTR) {
+                return -1;
+            }
+            continue;
         }
-        done += static_cast<size_t>(n);
+        // Past the pieces sent whole, into the one sent in part.
+        auto sent = static_cast<size_t>(n);
+        for (; message.msg_iovlen > 0 && sent >= message.msg_iov->iov_len; message.msg_iovlen--)
+            sent -= message.msg_iov++->iov_len;
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<char *>(message.msg_iov->iov_base) + sent;
+            message.msg_iov->iov_len -= sent;
+        }
     }
     return 0;
 }
@@ -327,8 +342,8 @@ int ztuds_write(int fd, const void *payload, uint32_t length, uint32_t id)
     }
     const int64_t deadline = message_deadline();
     Header header = {kMagic, id, length};
-    if (write_full(fd, &header, sizeof header, deadline) < 0 ||
-        write_full(fd, payload, length, deadline) < 0)
+    struct iovec pieces[2] = {{&header, sizeof header}, {const_cast<void *>(payload), length}};
+    if (write_full(fd, pieces, length > 0 ? 2 : 1, deadline) < 0)
         return -1;
     return static_cast<int>(length);
 }
