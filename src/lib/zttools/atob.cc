@@ -128,7 +128,7 @@ template <typename Word> [[gnu::always_inline]] inline auto whole_group(Word cha
     return ((chars & 0x80808080) == 0) & (((chars + 0x1F1F1F1F) & 0xC0C0C0C0) == 0x40404040);
 }
 
-ZT_SSE2 [[gnu::always_inline]] inline bool all_lanes(FourFlags flags)
+[[gnu::always_inline]] inline ZT_SSE2 bool all_lanes(FourFlags flags)
 {
     return _mm_movemask_epi8(reinterpret_cast<__m128i>(flags)) == 0xFFFF;
 }
