@@ -38,7 +38,7 @@ char *tags(const char *text)
 
 const sockaddr_in kAddress = {AF_INET, htons(8080), {htonl(0x0A000001)}, {}};
 
-TEST(Str, StripsTruncatesJoinsAndReplacesTags)
+TEST(Str, StripsTruncatesJoinsAndReplacesTagsWholeOrNotAtAll)
 {
     using Make = char *(*)(const char *);
     for (auto [make, input, text] : std::initializer_list<std::tuple<Make, const char *, const char *>>{
