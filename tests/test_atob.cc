@@ -36,7 +36,8 @@ TEST(Atob, EncodesGroupsOfThreeAndEndsWithTheTerminator)
     for (auto [bytes, term, text] : std::initializer_list<std::tuple<std::string, char, const char *>>{
              {"abc", 'c', "6BCDc"}, {"a", 'c', "1Bc"}, {"ab", 'c', "5BCc"}, {"", 'X', "X"},
              {"abcab", '!', "6BCD5BC!"}, {std::string("\0\0\0", 3), 'c', "!!!!c"},
-             {"\xff\xff\xff", 'c', "````c"}, {"\xc0\x40\x80", 'c', "W!!!c"}})  // top bits 3, 1, 2: 0b110110
+             {"\xff\xff\xff", 'c', "````c"}, {"\xc0\x40\x80", 'c', "W!!!c"},  // top bits 3, 1, 2: 0b110110
+             {"abc\xc0\x40\x80" "abc\xff\xff\xff" "ab", 'c', "6BCDW!!!6BCD````5BCc"}})  // four groups at once
         EXPECT_EQ(encode(bytes, term), text);
     char buffer[8] = "abc";
     for (int refused : {-1, 1610612734})  // the encoded length would not fit an int
@@ -54,13 +55,15 @@ TEST(Atob, DecodingFollowsControlLettersAndCarriesTheGroupFromCallToCall)
              {"6BeC", 0, "a", 1},           // "e" restarts the group: C starts a new one
              {"6BCDcdXY", 5, "abc", 0},     // nothing after "c" is looked at
              {"6B\rCD", 0, "a\xec" "b", 1},  // a carriage return is data
-             {"!\xc8\xc8\xc8", 0, "\xa7\xa7\xa7", 0}}) {  // outside the alphabet: code - 33 mod 256
+             {"!\xc8\xc8\xc8", 0, "\xa7\xa7\xa7", 0},  // outside the alphabet: code - 33 mod 256
+             {"6BCDW!!!6BCD````6BCDc", 21, "abc\xc0\x40\x80" "abc\xff\xff\xff" "abc", 0}}) {
         ATOB_State state = ATOB_Init;
         auto [got, decoded, buffer] = decode(state, text);
         EXPECT_EQ(std::tuple(got, decoded, state.phase), std::tuple(result, bytes, phase)) << text;
     }
     ATOB_State state = ATOB_Init;
-    EXPECT_EQ(std::get<2>(decode(state, "6BCD6BCDc")), "abcabcCDc") << "only the decoded bytes are written";
+    for (auto [text, buffer] : {std::pair{"6BCD6BCDc", "abcabcCDc"}, {"6BCD6BCD6BCD6BCDc", "abcabcabcabc6BCDc"}})
+        EXPECT_EQ(std::get<2>(decode(state, text)), buffer) << "only the decoded bytes are written";
     // After "c" the pending group goes on, after "d" too.
     EXPECT_EQ(std::get<0>(decode(state, "6c")), 2);
     EXPECT_EQ(std::get<0>(decode(state, "Bd")), -1);
