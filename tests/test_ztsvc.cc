@@ -73,6 +73,25 @@ TEST(Transport, WholeMessageEndsByItsDeadline)
     close(fds[0]);
 }
 
+// The largest message goes out in many parts and arrives whole.
+TEST(Transport, TheLargestMessageArrivesWhole)
+{
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    static std::vector<char> sent(ZTUDS_MAX_PAYLOAD);
+    for (size_t i = 0; i < sent.size(); i++)
+        sent[i] = static_cast<char>(i * 7 + i / 251);
+    std::thread writer([&] { ztuds_write(fds[1], sent.data(), ZTUDS_MAX_PAYLOAD, 7); });
+    void *payload = nullptr;
+    EXPECT_EQ(ztuds_read(fds[0], &payload, nullptr, nullptr, 7), static_cast<int>(ZTUDS_MAX_PAYLOAD));
+    writer.join();
+    ASSERT_NE(payload, nullptr);
+    EXPECT_EQ(memcmp(payload, sent.data(), sent.size()), 0) << "the payload arrives as sent";
+    free(payload);
+    close(fds[0]);
+    close(fds[1]);
+}
+
 int service_commands(int argc, char **argv, char *reply, size_t size, void *ctx)
 {
     ++*static_cast<int *>(ctx);
