@@ -67,6 +67,13 @@ TEST(Transport, WholeMessageEndsByItsDeadline)
     static std::vector<char> big(ZTUDS_MAX_PAYLOAD);
     ztuds_set_timeout(300);
     EXPECT_EQ(zt_test::with_errno(ztuds_write(fds[1], big.data(), big.size(), 1)), std::pair(-1, ETIMEDOUT));
+    // A peer that sends part of a header and then nothing: the read ends too.
+    int silent[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, silent), 0);
+    ASSERT_EQ(write(silent[1], "ZT", 2), 2);
+    EXPECT_EQ(zt_test::with_errno(ztuds_read(silent[0], nullptr, nullptr, nullptr, 0)), std::pair(-1, ETIMEDOUT));
+    close(silent[0]);
+    close(silent[1]);
     ztuds_set_timeout(5000);
     close(fds[1]);
     reader.join();
