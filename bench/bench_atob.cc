@@ -96,6 +96,8 @@ const std::string &tool_input()
     return bytes;
 }
 
+constexpr int kPipeBytes = 1 << 20;
+
 // Runs argv with input written to its standard input through one pipe and
 // its standard output read through another, the output handed to sink in
 // the pieces it arrives in; true when the program exits with 0. A decoder
@@ -107,6 +109,11 @@ template <typename Sink> bool run_filter(const char *const *argv, const std::str
     signal(SIGPIPE, SIG_IGN);
     if (pipe2(to_child, O_CLOEXEC) < 0 || pipe2(from_child, O_CLOEXEC) < 0)
         return false;
+    // Pipes of the largest size an unprivileged process may set, drained in
+    // pieces as large: with the default 64 KiB, this one process's turns
+    // between writing and reading, not the program under test, set the pace.
+    for (int fd : {to_child[1], from_child[0]})
+        fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(to_child[0], STDIN_FILENO);
@@ -117,7 +124,7 @@ template <typename Sink> bool run_filter(const char *const *argv, const std::str
     close(to_child[0]);
     close(from_child[1]);
     fcntl(to_child[1], F_SETFL, O_NONBLOCK);
-    std::vector<char> piece(1 << 16);
+    std::vector<char> piece(kPipeBytes);
     size_t written = 0;
     struct pollfd fds[2] = {{from_child[0], POLLIN, 0}, {to_child[1], POLLOUT, 0}};
     while (fds[0].fd >= 0) {
