@@ -54,7 +54,7 @@ tests_of() {
     list) echo "test_list test_hash" ;;
     ztuds_daemon) echo "test_daemon" ;;
     ztsvc) echo "test_ztsvc test_daemon test_restart" ;;
-    module) echo "tcl_load" ;;
+    module) echo "tcl_load test_files" ;;
     tools) echo "test_tools" ;;
     demo_service) echo "test_demo_service" ;;
     *) echo "" ;;

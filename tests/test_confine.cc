@@ -74,12 +74,15 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
     EXPECT_SYSLOG();
 
     // Each step that fails returns -1 after its debug record: an existing
-    // sandbox, no name; without privileges the owner cannot be given away
-    // (the ids in octal), nor the group changed (the user stays).
+    // sandbox, no name, a new process group for a session leader; without
+    // privileges a new owner (the ids in octal), root, group or user.
     ASSERT_EQ(chown(ZT_SANDBOX_ROOT, kUser, kUser), 0);
     for (auto step : {+[] { return sandbox("svc"); }, +[] { return enter_sandbox_dir(nullptr, 0, 0); },
+                      +[] { return setsid() < 0 ? 100 : SetNobodyId(0, 0); },
                       +[] { return become_user() ? enter_sandbox_dir("a", 8, 9) : 100; },
-                      +[] { return become_user() ? SetNobodyId(65534, 65534) : 100; }})
+                      +[] { return become_user() ? enter_sandbox_dir("b", kUser, kUser) : 100; },
+                      +[] { return become_user() ? SetNobodyId(65534, 65534) : 100; },
+                      +[] { return become_user() ? SetNobodyId(65534, kUser) : 100; }})
         EXPECT_EQ(child_failure([&] {
                       CHILD_CHECK(step() == -1);
                       CHILD_CHECK(getuid() != 65534);
@@ -88,8 +91,11 @@ TEST_F(ConfineTest, SandboxMakesANewRootAndBecomesNobodyOrLogsTheFailedStep)
                   "");
     constexpr int kDebug = LOG_USER | LOG_DEBUG;
     EXPECT_SYSLOG({kDebug, "mkdir(/tmp/sandbox/svc, 0700) failed (File exists)"}, {kDebug, "no name given"},
+                  {kDebug, "setpgrp failed (Operation not permitted)"},
                   {kDebug, "chown(/tmp/sandbox/a, 010, 011) failed (Operation not permitted)"},
-                  {kDebug, "setgid(65534) failed (Operation not permitted)"});
+                  {kDebug, "chroot(/tmp/sandbox/b) failed (Operation not permitted)"},
+                  {kDebug, "setgid(65534) failed (Operation not permitted)"},
+                  {kDebug, "setuid(65534) failed (Operation not permitted)"});
 }
 
 // A negative time converts as the limit type converts it: the limit is the

@@ -199,8 +199,10 @@ TEST_F(FilesTest, FileTestsAndBuiltPaths)
     EXPECT_EQ(st.st_mode & 0777, 0750u) << "the mode of a new directory";
 }
 
-TEST(PublicHeader, NoExportChangesShapeWithLargeFileSupport)
+TEST(PublicHeader, ModuleEntriesSucceedAndNoExportChangesShapeWithLargeFileSupport)
 {
+    EXPECT_EQ(Zttools_Init(nullptr), 0);
+    EXPECT_EQ(Tcl_ModInit(nullptr), 0);
     const std::string without = exports_with_offsets_of_32_bits();
     const std::string pointer = std::to_string(sizeof(void *));
     EXPECT_NE(without.find("\nzt_filesize_fd " + pointer + "->(4," + pointer + "->4,)4\n"), std::string::npos)

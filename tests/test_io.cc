@@ -64,10 +64,10 @@ TEST_F(IoTest, ListeningSocketsBindOrRecordWhyNot)
     const int fd = open_socket(4001);
     EXPECT_EQ(options(fd, {SO_ACCEPTCONN, SO_REUSEADDR}), Ints({1, 0}));
     EXPECT_EQ(port_of(fd), 4001);
-    // The blocking mode is switched only when it changes.
+    // The blocking mode is switched only when it changes; no descriptor, -1.
     const Ints results = {socket_is_nb(fd), socket_set_nb(fd, 7), socket_is_nb(fd), socket_set_nb(fd, 0),
-                          socket_is_nb(fd)};
-    EXPECT_EQ(results, Ints({0, 0, 0x800, 0, 0}));
+                          socket_is_nb(fd), socket_is_nb(-1), socket_set_nb(-1, 1)};
+    EXPECT_EQ(results, Ints({0, 0, 0x800, 0, 0, -1, -1}));
     // open_socket ends the process; the record shows the port as given, of
     // which only the low 16 bits are bound.
     EXPECT_EQ(zt_test::exit_status_of([] { return open_socket(4001 + 65536) >= 0 ? 0 : 2; }), 1);
@@ -118,6 +118,7 @@ TEST_F(IoTest, UdpTcpAndProxiedSocketsBindConnectAndCloseWhatFails)
     // Evaluated in order, each with the errno it left.
     for (auto [what, result, error] :
          {std::tuple{"in use", with_errno(NewUdpRecvSocket(port_of(receiver), nullptr, nullptr)), EADDRINUSE},
+          {"receiver family", with_errno(NewUdpRecvSocket(0, &wrong_family, nullptr)), EAFNOSUPPORT},
           {"sender family", with_errno(NewUdpSendSocket(&wrong_family)), EAFNOSUPPORT},
           {"closed port", with_errno(NewTcpSendSocket(&server, nullptr, 0)), ECONNREFUSED},
           {"no server", with_errno(NewTcpSendSocket(nullptr, nullptr, 0)), EINVAL},

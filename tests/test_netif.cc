@@ -333,8 +333,21 @@ TEST_F(NetifTest, DropinModeIsReadOncePerProcess)
     EXPECT_SYSLOG();
 }
 
-TEST(NetifText, RolesAndTranslations)
+TEST(NetifText, RouteDescriptionsRolesAndTranslations)
 {
+    // Over the fields {1, 2, 3, 4}: a word that is no address, or none, leaves its field.
+    const std::pair<const char *, std::vector<int64_t>> descriptions[] = {  // the result, then the fields
+        {"HOST 10.0.0.5 10.0.0.1 x", {0, 7, ip("10.0.0.5"), INADDR_BROADCAST, ip("10.0.0.1")}},
+        {"net\t10.2.0.0 255.255.0.0\f10.0.0.1", {0, 3, ip("10.2.0.0"), ip("255.255.0.0"), ip("10.0.0.1")}},
+        {"net nonsense 255.255.0.0", {0, 3, 2, ip("255.255.0.0"), 4}},
+        {"host 10.0.0.5", {-1, 1, 2, 3, 4}}};
+    for (const auto &[text, want] : descriptions) {
+        NetRouteInfo got = {1, 2, 3, 4};
+        const int64_t result = networking_routes_info(text, &got);
+        EXPECT_EQ(std::vector<int64_t>({result, got.flags, got.destination, got.netmask, got.gateway}), want)
+            << text;
+    }
+
     const std::pair<const char *, const char *> roles[] = {
         {"external", "eth0"}, {"trusted", "eth1"}, {"optional", "eth2"}, {"Trusted", "Trusted"}};
     for (const auto &[role, device] : roles)
