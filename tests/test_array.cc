@@ -56,16 +56,22 @@ TEST(Array, CountsWalksMatchesCopiesAndFailedAllocations)
         EXPECT_EQ(ArraysMatch(x, y), match) << name;
     ASSERT_EQ(ArrayDup(&acb, &copy), &copy);
     EXPECT_EQ(copy.slots(4), (Values{1, 3, 2, 0}));
+    ArraySort(&copy, [](const void *x, const void *y) {
+        return int(*static_cast<const intptr_t *>(x) - *static_cast<const intptr_t *>(y));
+    });
+    EXPECT_EQ(copy.slots(4), (Values{1, 2, 3, 0})) << "sorted by the count: the null slot stays last";
 
-    // A failed allocation leaves the record as it was.
+    // A failed allocation leaves the record as it was; a copy is then empty, or not made at all.
     namespace failalloc = zt_test::failalloc;
     failalloc::for_each_failure([&] { ArrayPush(&ab, num(3)); }, [&](bool failed) {
         EXPECT_EQ(ab.slots(ab.count + 1), failed ? (Values{1, 2, 0}) : (Values{1, 2, 3, 0}));
         ArrayDeleteElement(&ab, num(3));
     });
-    failalloc::for_each_failure([&] { ArrayDup(&ab, &empty); }, [&](bool failed) {
-        EXPECT_EQ(empty.count, failed ? 0u : 2u);
-        ArrayDelete(&empty);
+    Array *dup;
+    failalloc::for_each_failure([&] { dup = ArrayDup(&ab, nullptr); }, [&](bool failed) {
+        EXPECT_EQ(ArrayNumElements(dup), failed ? 0u : 2u);
+        ArrayDelete(dup);
+        free(dup);
     });
 }
 

@@ -32,10 +32,10 @@ TEST(Hash, ReadyMadeCallbacksGiveTheirExactValues)
     EXPECT_EQ(hash_intcmp(&keys[7], &keys[3]), 1);
 
     // Rows 3 and 4: products that extended precision rounds otherwise; then large
-    // counts: a tie rounded to even, a carry into the whole part, a product one bit longer.
+    // counts: a tie rounded to even, a carry into the whole part, a product one bit longer; no buckets.
     const int by_count[][3] = {{1, 127, 78}, {-100, 127, -1}, {21102687, 127, 104}, {-124013275, 127, 0},
                                {402653184, 1401788041, 519047095}, {2047012912, 1418225213, 1310102676},
-                               {1737350767, 5676314, 1702976}};
+                               {1737350767, 5676314, 1702976}, {5, 0, -1}};
     for (auto [hash, count, index] : by_count)
         EXPECT_EQ(hash_mult_func(hash, count, nullptr), index) << hash << " of " << count;
 
@@ -58,12 +58,13 @@ TEST(Hash, DuplicatesKeysWithoutABucketIterationsAndNoMemory)
     EXPECT_EQ(static_cast<hash_entry *>(t->buckets[78]->next->elem)->metadata, 42u) << "the older entry";
     hash_del_element(t, &one);  // both entries: the no-memory checks below count on it
 
-    // A key without a bucket: EDOM.
+    // A key without a bucket: EDOM; no table: EINVAL.
     Table past_end(5, [](int, int count, list_link **) { return count; });
-    for (auto [in, key] : {std::pair{t, &negative}, {past_end.t, &one}}) {
+    for (auto [in, key, error] :
+         {std::tuple{t, &negative, EDOM}, {past_end.t, &one, EDOM}, {nullptr, &keys[2], EINVAL}}) {
         errno = 0;
         EXPECT_EQ(hash_add(in, key, nullptr), -1) << *key;
-        EXPECT_EQ(errno, EDOM) << *key;
+        EXPECT_EQ(errno, error) << *key;
     }
 
     // Bucket 0 walks 8 6 4 2 0, bucket 1 9 7 5 3 1. Accept 8; at 6 delete 4

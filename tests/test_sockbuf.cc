@@ -58,6 +58,7 @@ TEST(SockBuf, LinesPiecesWritesAndNoMemory)
     EXPECT_EQ(SockBufLen(&buf), 8);  // kept until the caller resets
     char got[16];
     EXPECT_EQ(read(fds[1], got, sizeof got), 8);
+    EXPECT_EQ(SockBufResetLen(&buf, 9), 0) << "more than buffered: all dropped";
 
     // No memory changes nothing. A write leaves no room behind the bytes: an
     // empty piece needs one more byte for its terminator.
@@ -94,6 +95,7 @@ TEST(SockBuf, LinesPiecesWritesAndNoMemory)
     SockBufDelete(allocated);  // block and record: the leak checker sees either left behind
     free(buf.bytes);
     close(fds[0]);
+    EXPECT_EQ(SockBufRead(&buf), SOCKBUF_ERROR) << "the socket closed";
     close(fds[1]);
 }
 

@@ -84,6 +84,8 @@ TEST(TreeTest, ShapesComparesDumpsNoMemoryAndJoins)
     EXPECT_EQ(zt_tree_partition(joined, 5), joined);  // out of range: nothing moves
     joined = zt_tree_rotate_left(joined);
     EXPECT_EQ(shape(joined), "((((.1.)2.)7(.8.))9.)");
+    joined = zt_tree_rotate_right(joined);
+    EXPECT_EQ(shape(joined), "(((.1.)2.)7((.8.)9.))") << "rotated back";
     destroy(joined);
 }
 
