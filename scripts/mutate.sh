@@ -158,9 +158,11 @@ if [ "$mode" = list ]; then
     mutants list "$@"
     exit 0
 fi
-# A new list is written beside the file that a running run reads.
+# A new list is written beside the file that a running run reads; a check
+# keeps its own, so that it never changes what a running run works through.
 mkdir -p "$work/log"
 list=$work/selected.tsv
+[ "$mode" = check ] && list=$work/checked.tsv
 mutants list "$@" >"$list.new"
 mv "$list.new" "$list"
 if [ ! -s "$list" ]; then
