@@ -95,7 +95,7 @@ int atobEncode(char *buf, int len, char term)
         memset(bytes + len, 0, static_cast<size_t>(3 - rest));
     // Going from the last group to the first, every group is read before
     // anything is written over it.
-    const int groups = full + (rest != 0), fours = zt::kHaveSse2 ? groups / 4 * 4 : 0;
+    const int groups = full + (rest != 0), fours = zt::have_sse2() ? groups / 4 * 4 : 0;
     for (int k = groups - 1; k >= fours; k--)
         encode_one(bytes, k);
     if (fours > 0)
@@ -186,12 +186,12 @@ int atobDecode(ATOB_State *state, char *buf, int *len)
     int decoded = 0;
     int result = 0;
     for (int i = 0; i < count && result == 0; i++) {
+        if (zt::have_sse2() && phase == 0)
+            decode_fours(text, count, i, decoded, pack);
         // The common case, a whole group in four characters, in one step;
         // its characters are all read before its bytes are written.
         // Only the three bytes are written, so that the text after the
         // decoded bytes keeps what it held.
-        if (zt::kHaveSse2 && phase == 0)
-            decode_fours(text, count, i, decoded, pack);
         uint32_t chars;
         while (phase == 0 && i + 4 <= count && whole_group(chars = load_word(text + i))) {
             pack = static_cast<unsigned char>(chars - kFirst);

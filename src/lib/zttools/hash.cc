@@ -354,7 +354,7 @@ int emulated_index(int hash, int count)
 
 int mult_index(int hash, int count)
 {
-    return zt::kHaveSse2 ? double_index(hash, count) : emulated_index(hash, count);
+    return zt::have_sse2() ? double_index(hash, count) : emulated_index(hash, count);
 }
 
 #endif

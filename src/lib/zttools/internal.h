@@ -122,17 +122,27 @@ private:
 };
 
 // Whether the processor runs SSE2 code, which functions marked ZT_SSE2 use:
-// every x86_64 one does; an i386 one is asked once, when the library loads.
+// every x86_64 one does; an i386 one is asked at the first call (calls that
+// race there both ask, and agree), so that loading the library costs
+// nothing.
 #define ZT_SSE2 __attribute__((target("sse2")))
 #ifdef __SSE2__
-inline constexpr bool kHaveSse2 = true;
-#else
-inline bool cpu_has_sse2()
+constexpr bool have_sse2()
 {
-    unsigned int eax, ebx, ecx, edx;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
+    return true;
 }
-inline const bool kHaveSse2 = cpu_has_sse2();
+#else
+inline int sse2_known = -1;  // 1 or 0 once asked
+inline bool have_sse2()
+{
+    int known = __atomic_load_n(&sse2_known, __ATOMIC_RELAXED);
+    if (known < 0) {
+        unsigned int eax, ebx, ecx, edx;
+        known = __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (edx & bit_SSE2) != 0;
+        __atomic_store_n(&sse2_known, known, __ATOMIC_RELAXED);
+    }
+    return known != 0;
+}
 #endif
 
 // Puts link, which the caller allocated, in front of the list as list_push
