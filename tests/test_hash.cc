@@ -67,13 +67,22 @@ TEST(Hash, DuplicatesKeysWithoutABucketIterationsAndNoMemory)
         EXPECT_EQ(errno, error) << *key;
     }
 
-    // Bucket 0 walks 8 6 4 2 0, bucket 1 9 7 5 3 1. Accept 8; at 6 delete 4
-    // and 6 itself (accepted too, freed once) and add 20 in front.
+    // Bucket 0 walks 8 6 4 2 0, bucket 1 9 7 5 3 1. The first walk deletes 0
+    // and stops. Then accept 8 and 1; at 6 delete 4 and 6 itself (accepted
+    // too, freed once) and add 20 in front.
     Table two(2, [](int hash, int count, list_link **) { return hash % count; });
     walked = two.t;
     for (int k = 0; k < 10; k++)
         hash_add(walked, &keys[k], &keys[k]);
-    EXPECT_EQ(hash_iterate(walked, [](void *d, int, void *) { return d == &keys[8] ? 3 : 1; }, nullptr), 3);
+    auto stop = [](void *, int, void *) { return hash_del_element(walked, &keys[0]), 3; };
+    EXPECT_EQ(hash_iterate(walked, stop, nullptr), 3);
+    auto links = [](int i) {
+        int n = 0;
+        for (const list_link *link = walked->buckets[i]; link; link = link->next)
+            n++;
+        return n;
+    };
+    EXPECT_EQ(links(0), 4) << "the entry deleted during the walk is freed when it ends";
     auto accept = [](void *data, int position, void *, void *) {
         const int k = value_of(data);
         seen.push_back(k * 10 + position);
@@ -83,11 +92,12 @@ TEST(Hash, DuplicatesKeysWithoutABucketIterationsAndNoMemory)
             hash_del_element(walked, &keys[6]);
             hash_add(walked, &keys[20], &keys[20]);
         }
-        return int(k == 8 || k == 6);
+        return int(k == 8 || k == 6 || k == 1);
     };
     hash_iterate_del(walked, accept, nullptr, nullptr);
-    EXPECT_EQ(seen, (std::vector<int>{80, 61, 23, 4, 90, 71, 52, 33, 14}));
-    EXPECT_EQ(hash_length(walked), 8);
+    EXPECT_EQ(seen, (std::vector<int>{80, 61, 23, 90, 71, 52, 33, 14}));
+    EXPECT_EQ(hash_length(walked), 6);
+    EXPECT_EQ(links(0) + links(1), 6) << "accepted and deleted entries freed";
 
     // Without memory nothing is made or added, and nothing stays behind.
     using zt_test::failalloc::for_each_failure;

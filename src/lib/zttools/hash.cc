@@ -189,29 +189,15 @@ int hash_length(hash_table *table)
     return length;
 }
 
-}  // extern "C"
-
-namespace {
-
-// Removes an entry from a bucket whose count the caller has raised: the
-// removal is the mark, which hides the entry from every look-up; it is
-// freed with its link by the purge.
-void drop_entry(list_link *link)
-{
-    link->flags |= LIST_LINK_REMOVED;
-}
-
-}  // namespace
-
-extern "C" {
-
 int hash_del_element(hash_table *table, const void *key)
 {
     list_link **bucket = table ? bucket_of(table, key) : nullptr;
     if (!bucket || !*bucket)
         return 0;
+    // Under a raised count the removal is the mark, which hides the entry
+    // from every look-up; the purge frees it with its link.
     list_iter_set(*bucket);
-    for_each_equal(table, key, *bucket, drop_entry);
+    for_each_equal(table, key, *bucket, zt::list_mark);
     list_iter_clear(bucket);
     return 0;
 }

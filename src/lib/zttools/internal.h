@@ -150,6 +150,11 @@ inline bool have_sse2()
 // block that starts with the link goes with it.
 void list_push_link(struct ::list_link **list, struct ::list_link *link, void *elem);
 
+// Marks link as removed, to be freed by the purge that ends the outermost
+// iteration of its list. Every mark goes through here: a walk that sees no
+// mark made while it ran leaves the purge out.
+void list_mark(struct ::list_link *link);
+
 }  // namespace zt
 
 // Emits a trace in the name of function. Each family defines kTraceFile,

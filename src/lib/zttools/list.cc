@@ -4,6 +4,7 @@
 // progress, a removal during one only marks the link, and the call that ends
 // the outermost iteration unlinks and frees the marked links.
 // Its contract: zttools.h and the manual page zttools_list(3).
+#include <stdint.h>
 #include <stdlib.h>
 
 #include "internal.h"
@@ -113,6 +114,13 @@ list_link *list_insert(void *elem, list_link **list, list_placement_fn placement
 
 namespace {
 
+// The marks this thread has made. A mark is made only while an iteration
+// is in progress, and iterations guard only against re-entry on their own
+// thread, so the marks made during a walk are all counted on the walk's
+// thread. (Initial-exec: one word of the static TLS block, read without a
+// call.)
+[[gnu::tls_model("initial-exec")]] thread_local uint64_t marks_made = 0;
+
 bool marked(const list_link *link)
 {
     return link->flags & LIST_LINK_REMOVED;
@@ -124,7 +132,7 @@ bool marked(const list_link *link)
 void remove_link(list_link **list, list_link *link)
 {
     if ((*list)->iter_count != 0) {
-        link->flags |= LIST_LINK_REMOVED;
+        zt::list_mark(link);
         return;
     }
     if (link->prev) {
@@ -158,6 +166,12 @@ template <typename Test> list_link *first_unmarked_passing(list_link *link, Test
 }
 
 }  // namespace
+
+void zt::list_mark(list_link *link)
+{
+    link->flags |= LIST_LINK_REMOVED;
+    marks_made++;
+}
 
 extern "C" {
 
@@ -203,11 +217,16 @@ namespace {
 // The walk of list_iterate and list_iterate_del: every link from the first,
 // under a raised count, with its position; visit is called for each link
 // that holds an element and is not marked, and a non-zero result ends the
-// walk. The count is lowered on whatever link is first by then.
+// walk. The count is lowered on whatever link is first by then. A list
+// with no iteration in progress has no marked link, so when the walk began
+// on such a list and no mark was made while it ran, the purge would find
+// nothing and is left out.
 template <typename Visit> int guarded_walk(list_link **list, Visit visit)
 {
     if (!list || !*list)
         return 0;
+    const bool none_marked = (*list)->iter_count == 0;
+    const uint64_t marks_before = marks_made;
     list_iter_set(*list);
     int result = 0;
     int position = 0;
@@ -215,7 +234,10 @@ template <typename Visit> int guarded_walk(list_link **list, Visit visit)
         if (link->elem && !marked(link))
             result = visit(link, position);
     }
-    list_iter_clear(list);
+    if (none_marked && marks_made == marks_before)
+        (*list)->iter_count--;
+    else
+        list_iter_clear(list);
     return result;
 }
 
@@ -264,7 +286,7 @@ void list_iterate_del(list_link **list, list_iter_del_fn callback, void *arg1, v
         return;
     guarded_walk(list, [&](list_link *link, int position) {
         if (callback(link->elem, position, arg1, arg2) != 0)
-            link->flags |= LIST_LINK_REMOVED;
+            zt::list_mark(link);
         return 0;
     });
 }
