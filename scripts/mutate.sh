@@ -194,6 +194,8 @@ done
 if [ ! -f "$bdir/build.ninja" ]; then
     (cd "$tree" && cmake --preset asan -B "$bdir" -DCMAKE_LINK_DEPENDS_NO_SHARED=ON >/dev/null)
 fi
+# ctest's --timeout gives way to a test's own TIMEOUT: lower that too.
+cmake -S "$tree" -B "$bdir" -DZT_TEST_TIMEOUT="$timeout" >/dev/null
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
