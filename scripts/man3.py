@@ -94,7 +94,7 @@ def comment_text(lines):
 
 def read_families(header):
     """Families in header order: title, source, page and their items:
-    ('text', prose), ('define', line), ('record', lines, comment) and
+    ('text', prose), ('define', line, comment), ('record', lines, comment) and
     ('decl', declaration, comment)."""
     families, family, pending = [], None, []
     lines = header.read_text().split('\n')
@@ -126,7 +126,7 @@ def read_families(header):
                     family['items'].append(('text', ' '.join(paragraph.split('\n'))))
                 pending = []
         elif line.startswith('#define'):
-            family['items'].append(('define', line))
+            family['items'].append(('define', line, pending))
             pending = []
         elif line.startswith('struct ') and line.rstrip().endswith(';'):
             pass  # a forward declaration of a platform record
@@ -204,6 +204,24 @@ def page(family):
     paragraphs += [prose(item[1]) for item in items if item[0] == 'text']
     for k, paragraph in enumerate(paragraphs):
         out += (['.Pp'] if k else []) + paragraph
+    # Constants under the comment that says what they are; one right after
+    # such a group, without a comment of its own, belongs to it.
+    constants, in_group = [], False
+    for item in items:
+        if item[0] != 'define':
+            in_group = False
+        elif item[2]:
+            constants.append([item[2], [item[1]]])
+            in_group = True
+        elif in_group:
+            constants[-1][1].append(item[1])
+    if constants:
+        out.append('.Ss Constants')
+        for k, (comment, lines) in enumerate(constants):
+            out += (['.Pp'] if k else []) + prose(' '.join(comment))
+            out.append('.Bd -literal -offset indent')
+            out += [escape(line.rstrip()) for line in lines]
+            out.append('.Ed')
     records = [item for item in items if item[0] == 'record']
     if records:
         out.append('.Ss Records and callbacks')

@@ -152,9 +152,11 @@ ZT_API int ztuds_daemon(const char *name, int max_errors, int idle_secs,
 /* A receiving service's queue is keyed by the directory ZTMSG_DIR NAME,
  * created by ztmsg_init; "*" as a destination sends to every service with
  * such a directory. Records go to syslog, each naming its function. */
+
 #define ZTMSG_DIR "/tmp/ztmsg/"
 /* The project id that ftok takes with the directory for the queue key. */
 #define ZTMSG_KEY_ID 42
+/* The most data bytes that one message carries. */
 #define ZTMSG_MAX_DATA 252
 
 /* A message as the queue carries it: the type (a long, as the kernel has
@@ -191,6 +193,7 @@ ZT_API int ztmsg_term(int queue_id);
 
 /* A service's sandbox is ZT_SANDBOX_ROOT "/" NAME, made new by
  * enter_sandbox_dir. Failures are logged at LOG_USER | LOG_DEBUG. */
+
 #define ZT_SANDBOX_ROOT "/tmp/sandbox"
 
 /* setpriority of process pid (0: this one); 0 or -1 with errno. */
@@ -804,8 +807,11 @@ ZT_API int arp_req(int fd, uint32_t target_ip, uint32_t sender_ip, const char *i
  * kept in the first link, and while it is not 0 a removal only marks the
  * link (LIST_LINK_REMOVED). The call that brings the count back to 0 unlinks
  * and frees the marked links (the purge). Searches, counts and walks pass
- * over marked links. No errno is set but the allocator's, and a null
+ * over marked links. The count guards against re-entry from callbacks on
+ * the walking thread only: a list that threads share needs its user's lock,
+ * held over whole walks. No errno is set but the allocator's, and a null
  * callback makes a call do nothing (its null or 0 result). */
+
 #define LIST_LINK_REMOVED 2
 
 typedef struct list_link {
@@ -1057,6 +1063,7 @@ ZT_API void zt_tree_dump(zt_tree_node *root, zt_tree_print print, int order, FIL
  * out. It never refuses an item: when full, a new item discards the oldest.
  * One slot always stays free, so a queue of capacity N holds at most N - 1
  * items (capacity 1: none). Only ztcq_init allocates. */
+
 #define ZTCQ_OK 0
 #define ZTCQ_ERROR (-1) /* null queue or argument, length below 1, no memory */
 #define ZTCQ_TOO_LONG 1 /* the item is longer than a slot */
@@ -1118,6 +1125,7 @@ ZT_API void ztcq_destroy(ztcq_queue *queue);
  * The buffer never closes its socket. Every function takes a null record:
  * the writes and SockBufDelete then do nothing, the others return null, -1
  * or SOCKBUF_ERROR. Strings returned are new (malloc) and NUL-terminated. */
+
 #define SOCKBUF_OK 0     /* bytes were appended */
 #define SOCKBUF_NODATA 1 /* nothing pending, or the peer has shut down */
 #define SOCKBUF_ERROR 2  /* null record, or a failed FIONREAD, resize or recv (errno) */
