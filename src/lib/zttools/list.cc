@@ -214,6 +214,26 @@ int list_del_link(const void *elem, list_link **list)
 
 namespace {
 
+// Ends one iteration: the count on the link that is first now (never below
+// 0: a clear too many changes nothing).
+void lower_count(list_link **list)
+{
+    if (*list && (*list)->iter_count != 0)
+        (*list)->iter_count--;
+}
+
+// Unlinks and frees the marked links once no iteration is in progress.
+void purge(list_link **list)
+{
+    if (!*list || (*list)->iter_count != 0)
+        return;
+    for (list_link *link = *list, *next; link; link = next) {
+        next = link->next;
+        if (marked(link))
+            remove_link(list, link);
+    }
+}
+
 // The walk of list_iterate and list_iterate_del: every link from the first,
 // under a raised count, with its position; visit is called for each link
 // that holds an element and is not marked, and a non-zero result ends the
@@ -234,10 +254,9 @@ template <typename Visit> int guarded_walk(list_link **list, Visit visit)
         if (link->elem && !marked(link))
             result = visit(link, position);
     }
-    if (none_marked && marks_made == marks_before)
-        (*list)->iter_count--;
-    else
-        list_iter_clear(list);
+    lower_count(list);
+    if (!none_marked || marks_made != marks_before)
+        purge(list);
     return result;
 }
 
@@ -330,31 +349,11 @@ void list_iter_set(list_link *link)
         link->iter_count++;
 }
 
-}  // extern "C"
-
-namespace {
-
-void purge(list_link **list)
-{
-    if (!*list || (*list)->iter_count != 0)
-        return;
-    for (list_link *link = *list, *next; link; link = next) {
-        next = link->next;
-        if (marked(link))
-            remove_link(list, link);
-    }
-}
-
-}  // namespace
-
-extern "C" {
-
 void list_iter_clear(list_link **list)
 {
     if (!list || !*list)
         return;
-    if ((*list)->iter_count != 0)
-        (*list)->iter_count--;
+    lower_count(list);
     purge(list);
 }
 
